@@ -1,0 +1,1 @@
+#include "collector/Contract.h"

@@ -1,0 +1,6 @@
+// What the application hands the elevation runner and, through it, the
+// collector tool.
+#pragma once
+
+namespace tarnhollow::contract {
+} // namespace tarnhollow::contract

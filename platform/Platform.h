@@ -1,0 +1,152 @@
+// The seam between the portable controller and the system it runs on.
+// One small interface per concern; each system has one implementation of
+// each, and the tests use a recording fake (tests/support).
+#pragma once
+
+#include "platform/Controls.h"
+#include "platform/Date.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnhollow {
+
+// Application, window, controls and menu.
+class Toolkit {
+public:
+    virtual ~Toolkit() = default;
+    // The four controls, created empty and outside any window.
+    virtual std::unique_ptr<TextField> makeLabel() = 0;         // one line
+    virtual std::unique_ptr<TextField> makeWrappingLabel() = 0; // wraps
+    virtual std::unique_ptr<ProgressIndicator> makeProgressIndicator() = 0;
+    virtual std::unique_ptr<Button> makeButton() = 0;
+    // The menu bar: one menu whose only item quits.
+    virtual void setupMenu() = 0;
+    // Styles and lays out the controls in the main window, wires the button
+    // to `pressed`, and shows the window.
+    virtual std::unique_ptr<Window> setupWindow(TextField& status, TextField& detail,
+                                                ProgressIndicator& bar, Button& button,
+                                                std::function<void()> pressed) = 0;
+    // Brings the application to the front, even while another one is active.
+    virtual void activateIgnoringOtherApps() = 0;
+};
+
+// The main thread's run loop.
+class Scheduler {
+public:
+    virtual ~Scheduler() = default;
+    // A repeating timer whose first tick comes one interval from now.
+    virtual std::unique_ptr<Timer> scheduleRepeatingTimer(double seconds,
+                                                          std::function<void()> tick) = 0;
+    // Runs `step` later on the main thread. Safe to call from any thread.
+    virtual void postToMainQueue(std::function<void()> step) = 0;
+};
+
+struct TaskRequest {
+    std::filesystem::path executable;
+    std::vector<std::string> arguments; // argv[1...]
+};
+
+struct LaunchResult {
+    bool launched = false;
+    std::string errorDescription; // the system's words, when not launched
+};
+
+// Runs a program with its standard output on the null device and its error
+// output on a pipe; standard input, environment and working folder are
+// inherited.
+class TaskLauncher {
+public:
+    virtual ~TaskLauncher() = default;
+    // Called exactly once, on a thread of the platform's, after the program
+    // has ended: its termination status and its whole error output as bytes.
+    using TerminationHandler = std::function<void(int32_t status, std::string errorOutput)>;
+    // When the launch fails the handler is never called.
+    virtual LaunchResult launch(const TaskRequest& request, TerminationHandler onTermination) = 0;
+};
+
+// The desktop's file manager. Failures have no visible effect.
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+    virtual void openURL(const std::filesystem::path& folder) = 0;
+    virtual void activateFileViewerSelectingURLs(const std::vector<std::filesystem::path>& files) = 0;
+};
+
+// The few file operations the controller needs. Errors are answered as
+// "absent" or false, never thrown.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // Creates an empty file (or empties an existing one).
+    virtual bool createEmptyFile(const std::filesystem::path& file) = 0;
+    // The whole content, or nothing when the file cannot be read.
+    virtual std::optional<std::string> readWholeFile(const std::filesystem::path& file) = 0;
+    virtual bool removeItem(const std::filesystem::path& item) = 0;
+    // The immediate entries of a folder, hidden ones included, in the order
+    // the file system gives them; nothing when the folder cannot be read.
+    virtual std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
+        const std::filesystem::path& folder) = 0;
+    virtual std::optional<Date> contentModificationDate(const std::filesystem::path& item) = 0;
+};
+
+// Facts about the running process and its user.
+class System {
+public:
+    virtual ~System() = default;
+    // The application bundle folder (…/Tarnhollow.app), without a trailing "/".
+    virtual std::filesystem::path bundlePath() = 0;
+    virtual std::filesystem::path temporaryDirectory() = 0;
+    virtual std::filesystem::path homeDirectory() = 0;
+    // The program that asks for an administrator password and runs the
+    // collector as root.
+    virtual std::filesystem::path elevationRunner() = 0;
+    virtual Date now() = 0;
+    virtual uint32_t userID() = 0;
+    virtual uint32_t groupID() = 0;
+    // 36 characters, upper-case hexadecimal in groups of 8-4-4-4-12.
+    virtual std::string newUUIDString() = 0;
+};
+
+// A compiled regular expression with ICU's semantics.
+class RegularExpression {
+public:
+    virtual ~RegularExpression() = default;
+    struct Match {
+        std::size_t begin = 0; // byte offsets of the whole match in the text
+        std::size_t end = 0;
+        std::vector<std::string> groups; // capture groups 1...n, UTF-8
+    };
+    // Every non-overlapping match in `utf8`, left to right.
+    virtual std::vector<Match> matches(std::string_view utf8) const = 0;
+};
+
+// Unicode services of the system (ICU on Linux, Foundation on the Mac).
+class TextServices {
+public:
+    virtual ~TextServices() = default;
+    // Compiles with no options; a pattern that does not compile is a
+    // programming error and ends the process.
+    virtual std::unique_ptr<RegularExpression> compile(std::string_view pattern) = 0;
+    // Unicode general category Nd.
+    virtual bool isDecimalDigit(char32_t codePoint) = 0;
+};
+
+// Everything the controller reaches the system through.
+struct Platform {
+    Toolkit& toolkit;
+    Scheduler& scheduler;
+    TaskLauncher& tasks;
+    Workspace& workspace;
+    FileSystem& files;
+    System& system;
+    TextServices& text;
+};
+
+} // namespace tarnhollow

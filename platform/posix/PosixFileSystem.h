@@ -1,0 +1,18 @@
+// The file operations of the seam on any POSIX system (Linux and macOS).
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace tarnhollow {
+
+class PosixFileSystem final : public FileSystem {
+public:
+    bool createEmptyFile(const std::filesystem::path& file) override;
+    std::optional<std::string> readWholeFile(const std::filesystem::path& file) override;
+    bool removeItem(const std::filesystem::path& item) override;
+    std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
+        const std::filesystem::path& folder) override;
+    std::optional<Date> contentModificationDate(const std::filesystem::path& item) override;
+};
+
+} // namespace tarnhollow
