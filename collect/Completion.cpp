@@ -1,10 +1,48 @@
 // The end of a run: success, cancellation or failure.
 #include "collect/AppDelegate.h"
+#include "collect/LastLine.h"
+#include "collect/Texts.h"
+#include "collect/Utf8.h"
 
 namespace tarnhollow {
 
-void AppDelegate::finished(int32_t, const std::string&)
+void AppDelegate::finished(int32_t terminationStatus, const std::string& errorOutput)
 {
+    if (timer)
+        timer->invalidate();
+    timer.reset();
+
+    // Show the file's final state before it goes.
+    poll();
+
+    // Kept for the failure message: the collector's last word is usually
+    // the reason it stopped.
+    std::string lastLine;
+    if (progressURL) {
+        if (auto content = platform.files.readWholeFile(*progressURL); content && utf8::isValid(*content))
+            lastLine = lines::lastNonEmptyLine(*content);
+        platform.files.removeItem(*progressURL); // a file left behind is harmless
+    }
+    progressURL.reset();
+
+    if (terminationStatus == 0) {
+        state = State::done;
+        bar->stopAnimation();
+        bar->setIndeterminate(false);
+        bar->setDoubleValue(bar->maxValue());
+        status->setStringValue(std::string(texts::doneHeadline));
+        const auto archive = newestZip();
+        detail->setStringValue(std::string(texts::savedTo) + (archive ? *archive : outputDir).string());
+        button->setTitle(std::string(texts::revealButton));
+        button->setEnabled(true);
+        return;
+    }
+    // The runner reports a dismissed password dialog as error -128.
+    if (errorOutput.find("(-128)") != std::string::npos) {
+        setReady(std::string(texts::cancelled));
+        return;
+    }
+    fail(lastLine.empty() ? std::string(lines::trimWhitespaceAndNewlines(errorOutput)) : lastLine);
 }
 
 } // namespace tarnhollow
