@@ -1,0 +1,365 @@
+"""A private X display with the built app on it, driven the way a person
+drives it: keys through xdotool, the screen through screenshots, and the
+labels' texts and the button's state read as assistive technology reads them
+(AT-SPI over a private D-Bus session).
+
+Everything started here is ended by Desktop.close(), also when a check fails
+or the run is interrupted: the harness makes itself a child subreaper, so
+even processes that the app leaves behind (a runner, a collector) become its
+children and are found again.
+"""
+
+import ctypes
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+
+APP_WINDOW_TITLE = "Tarnhollow"
+PR_SET_CHILD_SUBREAPER = 36
+
+
+class CheckFailed(AssertionError):
+    pass
+
+
+def _read_line_from_fd(fd, timeout, what):
+    """The first line written to `fd`, or CheckFailed after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    data = b""
+    while b"\n" not in data:
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise CheckFailed(f"{what} did not start within {timeout} s")
+        ready, _, _ = select.select([fd], [], [], left)
+        if ready:
+            chunk = os.read(fd, 4096)
+            if not chunk:
+                raise CheckFailed(f"{what} ended before it was ready")
+            data += chunk
+    return data.split(b"\n", 1)[0].decode()
+
+
+def _descendants(root_pid):
+    """Every live process below `root_pid`, deepest first."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as f:
+                stat = f.read()
+        except OSError:
+            continue
+        # The command name is in parentheses and may hold spaces.
+        fields = stat[stat.rfind(b")") + 2:].split()
+        children.setdefault(int(fields[1]), []).append(int(entry))
+    found = []
+
+    def walk(pid):
+        for child in children.get(pid, []):
+            walk(child)
+            found.append(child)
+
+    walk(root_pid)
+    return found
+
+
+@dataclass
+class Screen:
+    """What the window shows, as assistive technology reads it."""
+    window_title: str
+    headline: str
+    detail: str
+    bar_visible: bool
+    bar_value: float
+    bar_max: float
+    button_title: str
+    button_enabled: bool
+
+    def describe(self):
+        bar = (f"shown {self.bar_value:g}/{self.bar_max:g}" if self.bar_visible else "hidden")
+        detail = self.detail if len(self.detail) < 400 else self.detail[:400] + "…"
+        return (f"headline={self.headline!r} detail={detail!r} bar={bar} "
+                f"button={self.button_title!r} {'enabled' if self.button_enabled else 'disabled'}")
+
+
+class Desktop:
+    """Xvfb, a D-Bus session with the accessibility bus, and one app on them."""
+
+    def __init__(self, artifacts):
+        self.artifacts = artifacts
+        os.makedirs(artifacts, exist_ok=True)
+        self.root = tempfile.mkdtemp(prefix="tarnhollow-e2e-")
+        self.env = {}
+        self.xvfb = None
+        self.dbus = None
+        self.app = None
+        self.app_log = None
+        self.window = None
+        self._atspi = None
+        self._app_accessible = None
+        self.slowest_read = 0.0
+
+    # --- start and stop -------------------------------------------------
+
+    def open(self):
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+
+        runtime = os.path.join(self.root, "runtime")
+        os.mkdir(runtime, 0o700)
+        home = os.path.join(self.root, "home")
+        os.mkdir(home)
+        self.env = {
+            "PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+            "HOME": home,
+            "LANG": "C.UTF-8",
+            "XDG_RUNTIME_DIR": runtime,
+        }
+
+        # -displayfd lets the server pick a free display number itself, so
+        # tests running side by side never collide.
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=self._log("xvfb.log"),
+            env=self.env, start_new_session=True)
+        os.close(write_end)
+        try:
+            self.env["DISPLAY"] = ":" + _read_line_from_fd(read_end, 30, "Xvfb")
+        finally:
+            os.close(read_end)
+
+        read_end, write_end = os.pipe()
+        self.dbus = subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", f"--print-address={write_end}"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=self._log("dbus.log"),
+            env=self.env, start_new_session=True)
+        os.close(write_end)
+        try:
+            self.env["DBUS_SESSION_BUS_ADDRESS"] = _read_line_from_fd(read_end, 30, "dbus-daemon")
+        finally:
+            os.close(read_end)
+
+        # The AT-SPI client library reads the bus address from the
+        # environment of this process.
+        os.environ.update(self.env)
+        import gi
+        gi.require_version("Atspi", "2.0")
+        from gi.repository import Atspi
+        self._atspi = Atspi
+        Atspi.init()
+        # Long per-call limits: a slow answer is measured, not mistaken for
+        # a missing one.
+        Atspi.set_timeout(30000, 30000)
+        Atspi.get_desktop(0).get_child_count()  # starts the accessibility bus
+        return self
+
+    def close(self):
+        if self.app_log:
+            self.app_log.close()
+        # Our own children first, gently, then whatever is left below us.
+        for proc in (self.app, self.dbus, self.xvfb):
+            if proc and proc.poll() is None:
+                proc.terminate()
+        deadline = time.monotonic() + 5
+        for proc in (self.app, self.dbus, self.xvfb):
+            if proc:
+                try:
+                    proc.wait(max(0.1, deadline - time.monotonic()))
+                except subprocess.TimeoutExpired:
+                    pass
+        for _ in range(3):
+            left = _descendants(os.getpid())
+            if not left:
+                break
+            for pid in left:
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass
+            for pid in left:
+                try:
+                    os.waitpid(pid, 0)
+                except ChildProcessError:
+                    pass
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self.open()
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def _log(self, name):
+        return open(os.path.join(self.artifacts, name), "wb")
+
+    # --- the app --------------------------------------------------------
+
+    def start_app(self, bundle, tmpdir):
+        """Starts the bundle's GUI and waits for its window and its
+        accessibility tree."""
+        env = dict(self.env)
+        env.update({
+            "TMPDIR": tmpdir,
+            "QT_QPA_PLATFORM": "xcb",
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+        })
+        self.app_log = self._log("app.log")
+        self.app = subprocess.Popen(
+            [os.path.join(bundle, "Contents", "MacOS", "TarnhollowApp")],
+            stdin=subprocess.DEVNULL, stdout=self.app_log, stderr=subprocess.STDOUT,
+            env=env, cwd=self.root)
+        self.window = self.wait_for(self._find_window, 30, "the app's window")
+        self._app_accessible = self.wait_for(self._find_accessible_app, 30,
+                                             "the app in the accessibility tree")
+        return self.app
+
+    def app_running(self):
+        return self.app is not None and self.app.poll() is None
+
+    def _xdotool(self, *args, timeout=10):
+        try:
+            return subprocess.run(["xdotool", *args], env=self.env, capture_output=True,
+                                  text=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise CheckFailed(f"xdotool {' '.join(args)} did not answer within {timeout} s")
+
+    def _find_window(self):
+        self._require_app_alive()
+        found = self._xdotool("search", "--onlyvisible", "--name", f"^{APP_WINDOW_TITLE}$")
+        ids = found.stdout.split()
+        return ids[0] if ids else None
+
+    def _find_accessible_app(self):
+        self._require_app_alive()
+        desktop = self._atspi.get_desktop(0)
+        desktop.clear_cache()
+        for i in range(desktop.get_child_count()):
+            child = desktop.get_child_at_index(i)
+            try:
+                if child is not None and child.get_process_id() == self.app.pid:
+                    return child
+            except Exception:
+                continue
+        return None
+
+    def _require_app_alive(self):
+        if self.app is not None and self.app.poll() is not None:
+            raise CheckFailed(f"the app ended (exit status {self.app.returncode}); see app.log")
+
+    # --- what a person does ---------------------------------------------
+
+    def press_return(self):
+        """Gives the window the keyboard focus and presses Return."""
+        self._require_app_alive()
+        self._xdotool("windowfocus", "--sync", self.window)
+        self._xdotool("key", "--clearmodifiers", "Return")
+
+    def close_window(self):
+        self._xdotool("windowclose", self.window)
+
+    def screenshot(self, name):
+        """The window as a PNG in the artifacts folder."""
+        path = os.path.join(self.artifacts, name + ".png")
+        target = self.window if self.window else "root"
+        try:
+            subprocess.run(["import", "-window", target, path], env=self.env,
+                           capture_output=True, timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+        return path
+
+    # --- what a person sees ---------------------------------------------
+
+    def read_screen(self):
+        """The four controls and the window title, read afresh."""
+        self._require_app_alive()
+        Atspi = self._atspi
+        began = time.monotonic()
+        app = self._app_accessible
+        app.clear_cache()
+        labels, bars, buttons, windows = [], [], [], []
+
+        def walk(node, depth):
+            if node is None or depth > 12:
+                return
+            role = node.get_role()
+            if role == Atspi.Role.LABEL:
+                labels.append(node)
+            elif role == Atspi.Role.PROGRESS_BAR:
+                bars.append(node)
+            elif role == Atspi.Role.PUSH_BUTTON:
+                buttons.append(node)
+            elif depth == 1:
+                windows.append(node)
+            for i in range(node.get_child_count()):
+                walk(node.get_child_at_index(i), depth + 1)
+
+        walk(app, 0)
+        if len(labels) != 2 or len(bars) != 1 or len(buttons) != 1:
+            raise CheckFailed(f"expected two labels, one bar and one button; found "
+                              f"{len(labels)}, {len(bars)} and {len(buttons)}")
+
+        # The headline stands above the detail text.
+        def top(node):
+            return node.get_extents(Atspi.CoordType.WINDOW).y
+
+        headline, detail = sorted(labels, key=top)
+        bar, button = bars[0], buttons[0]
+        bar_states = bar.get_state_set()
+        screen = Screen(
+            window_title=windows[0].get_name() if windows else "",
+            headline=headline.get_name(),
+            detail=detail.get_name(),
+            bar_visible=bar_states.contains(Atspi.StateType.VISIBLE),
+            bar_value=bar.get_current_value(),
+            bar_max=bar.get_maximum_value(),
+            button_title=button.get_name(),
+            button_enabled=button.get_state_set().contains(Atspi.StateType.ENABLED),
+        )
+        self.slowest_read = max(self.slowest_read, time.monotonic() - began)
+        return screen
+
+    def wait_for(self, probe, timeout, what, interval=0.2):
+        """Calls `probe` until it answers something other than None/False."""
+        deadline = time.monotonic() + timeout
+        while True:
+            answer = probe()
+            if answer:
+                return answer
+            if time.monotonic() > deadline:
+                raise CheckFailed(f"waited {timeout} s for {what}")
+            time.sleep(interval)
+
+    def wait_for_screen(self, accept, timeout, what, on_screen=None):
+        """Reads the screen until `accept(screen)` holds; `on_screen` sees
+        every screen read on the way."""
+        last = [None]
+
+        def probe():
+            screen = self.read_screen()
+            last[0] = screen
+            if on_screen:
+                on_screen(screen)
+            return screen if accept(screen) else None
+
+        try:
+            return self.wait_for(probe, timeout, what)
+        except CheckFailed as failure:
+            self.screenshot("timeout")
+            seen = last[0].describe() if last[0] else "nothing"
+            raise CheckFailed(f"{failure}; last seen: {seen}") from None
+
+
+def log(message):
+    print(message, flush=True)
+    sys.stdout.flush()
