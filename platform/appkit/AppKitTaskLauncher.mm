@@ -1,0 +1,113 @@
+#include "platform/appkit/AppKitTaskLauncher.h"
+
+#include "platform/appkit/Strings.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarnhollow::appkit {
+
+namespace {
+
+// One run's error output. Touched only on the run's serial queue.
+struct ErrorOutput {
+    std::string bytes;
+
+    // Appends what the pipe holds now; answers false once the pipe has
+    // reached its end or failed.
+    bool readAvailable(int fd)
+    {
+        char chunk[65536];
+        for (;;) {
+            const ssize_t count = read(fd, chunk, sizeof chunk);
+            if (count > 0)
+                bytes.append(chunk, static_cast<std::size_t>(count));
+            else if (count < 0 && errno == EINTR)
+                continue;
+            else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return true;
+            else
+                return false;
+        }
+    }
+};
+
+// Arguments must reach the runner byte for byte; a text Foundation cannot
+// carry is refused rather than altered.
+NSArray<NSString*>* argumentArray(const std::vector<std::string>& arguments)
+{
+    NSMutableArray<NSString*>* array = [NSMutableArray arrayWithCapacity:arguments.size()];
+    for (const auto& argument : arguments) {
+        NSString* text = [[NSString alloc] initWithBytes:argument.data()
+                                                  length:argument.size()
+                                                encoding:NSUTF8StringEncoding];
+        if (text == nil)
+            return nil;
+        [array addObject:text];
+    }
+    return array;
+}
+
+} // namespace
+
+LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationHandler onTermination)
+{
+    NSArray<NSString*>* arguments = argumentArray(request.arguments);
+    if (arguments == nil) {
+        NSError* error = [NSError errorWithDomain:NSCocoaErrorDomain
+                                             code:NSFileReadInapplicableStringEncodingError
+                                         userInfo:nil];
+        return {false, toUtf8(error.localizedDescription)};
+    }
+
+    NSTask* task = [[NSTask alloc] init];
+    [task setExecutableURL:fileURL(request.executable, false)];
+    [task setArguments:arguments];
+    NSPipe* errorPipe = [[NSPipe alloc] init];
+    [task setStandardError:errorPipe];
+    [task setStandardOutput:[NSFileHandle fileHandleWithNullDevice]];
+
+    // The reading end is drained on a serial queue of this run's own as data
+    // arrives; the end of the task is handled on the same queue, so the
+    // buffer needs no lock.
+    const int fd = errorPipe.fileHandleForReading.fileDescriptor;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    dispatch_queue_t queue = dispatch_queue_create("tarnhollow.task.error-output", DISPATCH_QUEUE_SERIAL);
+    dispatch_source_t source = dispatch_source_create(DISPATCH_SOURCE_TYPE_READ,
+                                                      static_cast<uintptr_t>(fd), 0, queue);
+    auto output = std::make_shared<ErrorOutput>();
+    dispatch_source_set_event_handler(source, ^{
+        if (!output->readAvailable(fd))
+            dispatch_source_cancel(source); // at its end; stop listening
+    });
+    // The pipe owns the descriptor: keep it open until the source lets go.
+    dispatch_source_set_cancel_handler(source, ^{
+        (void)errorPipe;
+    });
+    dispatch_resume(source);
+
+    auto handler = std::make_shared<TerminationHandler>(std::move(onTermination));
+    [task setTerminationHandler:^(NSTask* ended) {
+        const int32_t status = ended.terminationStatus;
+        dispatch_async(queue, ^{
+            // The runner is gone, so everything it wrote is in the pipe by now.
+            // A grandchild that inherited the pipe could hold it open for
+            // ever: take what is there and stop rather than wait for its end.
+            if (dispatch_source_testcancel(source) == 0) {
+                output->readAvailable(fd);
+                dispatch_source_cancel(source);
+            }
+            (*handler)(status, std::move(output->bytes));
+        });
+    }];
+
+    NSError* error = nil;
+    if (![task launchAndReturnError:&error]) {
+        dispatch_source_cancel(source);
+        return {false, error != nil ? toUtf8(error.localizedDescription) : std::string()};
+    }
+    return {true, {}};
+}
+
+} // namespace tarnhollow::appkit
