@@ -75,7 +75,7 @@ class Screen:
     """What the window shows, as assistive technology reads it."""
     window_title: str
     headline: str
-    detail: str
+    detail: str | None  # None: the window does not expose it
     bar_visible: bool
     bar_value: float
     bar_max: float
@@ -84,7 +84,9 @@ class Screen:
 
     def describe(self):
         bar = (f"shown {self.bar_value:g}/{self.bar_max:g}" if self.bar_visible else "hidden")
-        detail = self.detail if len(self.detail) < 400 else self.detail[:400] + "…"
+        detail = self.detail
+        if detail is not None and len(detail) > 400:
+            detail = detail[:400] + "…"
         return (f"headline={self.headline!r} detail={detail!r} bar={bar} "
                 f"button={self.button_title!r} {'enabled' if self.button_enabled else 'disabled'}")
 
@@ -287,40 +289,44 @@ class Desktop:
         began = time.monotonic()
         app = self._app_accessible
         app.clear_cache()
-        labels, bars, buttons, windows = [], [], [], []
 
-        def walk(node, depth):
+        def find(node, role, depth=0):
             if node is None or depth > 12:
-                return
-            role = node.get_role()
-            if role == Atspi.Role.LABEL:
-                labels.append(node)
-            elif role == Atspi.Role.PROGRESS_BAR:
-                bars.append(node)
-            elif role == Atspi.Role.PUSH_BUTTON:
-                buttons.append(node)
-            elif depth == 1:
-                windows.append(node)
+                return None
+            if node.get_role() == role:
+                return node
             for i in range(node.get_child_count()):
-                walk(node.get_child_at_index(i), depth + 1)
+                found = find(node.get_child_at_index(i), role, depth + 1)
+                if found:
+                    return found
+            return None
 
-        walk(app, 0)
-        if len(labels) != 2 or len(bars) != 1 or len(buttons) != 1:
-            raise CheckFailed(f"expected two labels, one bar and one button; found "
-                              f"{len(labels)}, {len(bars)} and {len(buttons)}")
-
-        # The headline stands above the detail text.
-        def top(node):
-            return node.get_extents(Atspi.CoordType.WINDOW).y
-
-        headline, detail = sorted(labels, key=top)
-        bar, button = bars[0], buttons[0]
-        bar_states = bar.get_state_set()
+        # The four controls are siblings, in the window's top-to-bottom order.
+        bar = find(app, Atspi.Role.PROGRESS_BAR)
+        if bar is None:
+            raise CheckFailed("no progress bar in the window")
+        parent = bar.get_parent()
+        controls = [parent.get_child_at_index(i) for i in range(parent.get_child_count())]
+        labels = [c for c in controls if c.get_role() == Atspi.Role.LABEL]
+        buttons = [c for c in controls if c.get_role() == Atspi.Role.PUSH_BUTTON]
+        others = [c for c in controls if c.get_role() not in
+                  (Atspi.Role.LABEL, Atspi.Role.PUSH_BUTTON, Atspi.Role.PROGRESS_BAR)]
+        if len(controls) != 4 or not labels or len(buttons) != 1:
+            raise CheckFailed("expected a headline, a bar, a detail text and a button; found "
+                              + ", ".join(f"{c.get_role_name()} {c.get_name()!r}" for c in controls))
+        headline = labels[0]
+        detail = labels[1] if len(labels) > 1 else others[0] if others else None
+        # A text drawn by a widget of its own is exposed through its name.
+        detail_text = detail.get_name() if detail is not None else ""
+        if detail is not None and detail.get_role() != Atspi.Role.LABEL and not detail_text:
+            detail_text = None
+        window = app.get_child_at_index(0) if app.get_child_count() else None
+        button = buttons[0]
         screen = Screen(
-            window_title=windows[0].get_name() if windows else "",
+            window_title=window.get_name() if window is not None else "",
             headline=headline.get_name(),
-            detail=detail.get_name(),
-            bar_visible=bar_states.contains(Atspi.StateType.VISIBLE),
+            detail=detail_text,
+            bar_visible=bar.get_state_set().contains(Atspi.StateType.VISIBLE),
             bar_value=bar.get_current_value(),
             bar_max=bar.get_maximum_value(),
             button_title=button.get_name(),
