@@ -1,0 +1,128 @@
+// The collector command line, byte for byte and through a real /bin/sh.
+#include "collector/Contract.h"
+#include "tests/contract/ContractSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <sys/wait.h>
+
+namespace tarnhollow {
+namespace {
+
+using namespace testing;
+
+TEST(CommandLineTest, MatchesTheReferenceExampleByteForByte)
+{
+    const std::filesystem::path bundle = "/Users/analyst/Case's data/Kit.app";
+    const std::string line = contract::collectorCommandLine(
+        501, 20, bundle / contract::collectorInBundle, bundle.parent_path(),
+        "/var/tmp/T/tarnhollow-3F2A9C1E-7B4D-4E8A-9C0B-5D6E7F8A9B0C.out");
+    EXPECT_EQ(line,
+              "SUDO_UID=501 SUDO_GID=20 '/Users/analyst/Case'\\''s data/Kit.app/Contents/MacOS/tarnhollow' "
+              "-o '/Users/analyst/Case'\\''s data' > "
+              "'/var/tmp/T/tarnhollow-3F2A9C1E-7B4D-4E8A-9C0B-5D6E7F8A9B0C.out' 2>&1");
+
+    // Identities print as plain unsigned decimals, the largest included.
+    EXPECT_EQ(contract::collectorCommandLine(0, 4294967295u, "/c", "/o", "/p"),
+              "SUDO_UID=0 SUDO_GID=4294967295 '/c' -o '/o' > '/p' 2>&1");
+}
+
+TEST(CommandLineTest, QuotingEscapesOnlyTheSingleQuote)
+{
+    EXPECT_EQ(contract::shellQuote(""), "''");
+    EXPECT_EQ(contract::shellQuote("a b\"$`\\\n*"), "'a b\"$`\\\n*'");
+    EXPECT_EQ(contract::shellQuote("''"), "''\\'''\\'''");
+}
+
+TEST(CommandLineTest, RunnerGetsTheScriptTheLineAndThePromptInOrder)
+{
+    const auto arguments = contract::runnerArguments("LINE");
+    ASSERT_EQ(arguments.size(), 4u);
+    EXPECT_EQ(arguments[0], "-e");
+    EXPECT_EQ(arguments[1],
+              "on run argv\n\tdo shell script (item 1 of argv) with prompt (item 2 of argv) with administrator "
+              "privileges\nend run");
+    EXPECT_EQ(arguments[1].size(), 112u);
+    EXPECT_EQ(arguments[2], "LINE");
+    EXPECT_EQ(arguments[3], "Tarnhollow がこの Mac からフォレンジック調査用のアーティファクトを収集するため、"
+                            "管理者権限を求めています。");
+}
+
+// Pieces a path may hold that mean something to the shell, or to a program
+// reading its arguments.
+const std::vector<std::string>& hostilePieces()
+{
+    static const std::vector<std::string> pieces = {
+        "'", "''", "\"", "$", "$HOME", "${IFS}", "$(printf INJECTED)", "`printf INJECTED`", "`", "\\",
+        "\\'", "'\\''", "\n", "\r", "\t", " ", "  ", "*", "?", "[a-z]", "~", "-", "--", "-o", ";", "&",
+        "&&", "|", "||", ">", "<", "2>&1", "(", ")", "{", "}", "!", "#", "%", "=", "SUDO_UID=0", "日本語",
+        "ケースのデータ", "証拠 📁", "é", "plain"};
+    return pieces;
+}
+
+// Deterministic names built from 1 to 4 pieces; some start with "-".
+std::vector<std::string> generateHostileNames(std::size_t count)
+{
+    std::vector<std::string> names;
+    for (const auto& piece : hostilePieces())
+        names.push_back("x" + piece); // each piece on its own first
+    std::mt19937 random(20261206);
+    const auto& pieces = hostilePieces();
+    while (names.size() < count) {
+        std::string name = random() % 4 == 0 ? "-" : "";
+        const int length = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < length; ++i)
+            name += pieces[random() % pieces.size()];
+        if (name == "." || name == "..")
+            continue;
+        names.push_back(name);
+    }
+    return names;
+}
+
+// The fake collector prints its arguments and identity, NUL-separated, on
+// standard output, and a line on standard error: both must land in the
+// progress file.
+constexpr const char* recordingCollector =
+    "printf '%s\\0' \"$#\" \"$@\" \"${SUDO_UID-unset}\" \"${SUDO_GID-unset}\"\n"
+    "echo 'to stderr' >&2\n";
+
+TEST(CommandLineTest, ShellHandsTheCollectorExactlyItsArgumentsWhateverThePathsHold)
+{
+    ScratchFolder scratch;
+    const auto names = generateHostileNames(300);
+    int checked = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        SCOPED_TRACE(::testing::PrintToString(name));
+        const auto outputDir = scratch / ("out-" + std::to_string(i)) / name;
+        const auto bundle = outputDir / (name + ".app");
+        const auto collector = bundle / contract::collectorInBundle;
+        const auto temporary = scratch / ("tmp-" + std::to_string(i)) / name;
+        std::filesystem::create_directories(collector.parent_path());
+        std::filesystem::create_directories(temporary);
+        writeScript(collector, recordingCollector);
+        const auto progress = temporary / "tarnhollow-3F2A9C1E-7B4D-4E8A-9C0B-5D6E7F8A9B0C.out";
+        writeFile(progress, "stale text that the redirection must replace\n");
+
+        const std::string line = contract::collectorCommandLine(501, 20, collector, outputDir, progress);
+        // system() is exactly `/bin/sh -c line`, as the runner does it.
+        const int waitStatus = std::system(line.c_str());
+        ASSERT_TRUE(WIFEXITED(waitStatus));
+        ASSERT_EQ(WEXITSTATUS(waitStatus), 0);
+
+        const auto recorded = splitNul(readFile(progress));
+        ASSERT_EQ(recorded, (std::vector<std::string>{"2", "-o", outputDir.string(), "501", "20"}));
+        EXPECT_EQ(readFile(progress).substr(readFile(progress).rfind('\0') + 1), "to stderr\n");
+        // Nothing was written anywhere else.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(temporary), {}), 1);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outputDir), {}), 1);
+        ++checked;
+    }
+    EXPECT_EQ(checked, 300);
+}
+
+} // namespace
+} // namespace tarnhollow

@@ -1,0 +1,85 @@
+#include "tests/contract/ContractSupport.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace tarnhollow::testing {
+
+ScratchFolder::ScratchFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnhollow-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot make a scratch folder");
+    path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::filesystem::path& file, const std::string& content)
+{
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        throw std::runtime_error("cannot write " + file.string());
+}
+
+void writeScript(const std::filesystem::path& file, const std::string& body)
+{
+    writeFile(file, "#!/bin/sh\n" + body);
+    std::filesystem::permissions(file, std::filesystem::perms(0755));
+}
+
+std::string readFile(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> splitNul(const std::string& text)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t nul; (nul = text.find('\0', start)) != std::string::npos; start = nul + 1)
+        parts.push_back(text.substr(start, nul - start));
+    return parts;
+}
+
+LaunchOutcome launchAndWait(TaskLauncher& launcher, const TaskRequest& request)
+{
+    struct Shared {
+        std::mutex lock;
+        TaskEnd end;
+        std::promise<void> done;
+    };
+    auto shared = std::make_shared<Shared>();
+    LaunchOutcome outcome;
+    outcome.launch = launcher.launch(request, [shared](int32_t status, std::string errorOutput) {
+        std::lock_guard<std::mutex> guard(shared->lock);
+        shared->end.status = status;
+        shared->end.errorOutput = std::move(errorOutput);
+        if (++shared->end.calls == 1)
+            shared->done.set_value();
+    });
+    if (!outcome.launch.launched)
+        return outcome;
+    if (shared->done.get_future().wait_for(std::chrono::seconds(60)) != std::future_status::ready)
+        return outcome;
+    std::lock_guard<std::mutex> guard(shared->lock);
+    outcome.end = shared->end;
+    return outcome;
+}
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+} // namespace tarnhollow::testing

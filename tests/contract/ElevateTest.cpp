@@ -1,0 +1,218 @@
+// The Linux elevation runner, run for real: directly as root, and through a
+// fake pkexec as an ordinary user.
+#include "collector/Contract.h"
+#include "platform/posix/PosixTaskLauncher.h"
+#include "tests/contract/ContractSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifdef TARNHOLLOW_ELEVATE
+
+extern char** environ;
+
+namespace tarnhollow {
+namespace {
+
+using namespace testing;
+
+std::size_t countLines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+class ElevateTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // An unprivileged user must reach everything here.
+        std::filesystem::permissions(scratch.path(), std::filesystem::perms(0777));
+        std::filesystem::create_directory(fakes);
+        std::filesystem::permissions(fakes, std::filesystem::perms(0755));
+    }
+
+    // Installs a pkexec that records its arguments, insists on an absolute
+    // program as the real one does, and then behaves as `then` says.
+    void fakePkexec(const std::string& then)
+    {
+        writeScript(fakes / "pkexec", "printf '%s\\0' \"$@\" > '" + (scratch / "pkexec-args").string() +
+                                          "'\n"
+                                          "case \"$1\" in /*) ;; *) echo 'pkexec: not absolute' >&2; exit 127;; esac\n" +
+                                          then + "\n");
+    }
+
+    // Runs the runner with our fake pkexec first on PATH; as an ordinary
+    // user (nobody) when the tests run as root, so that it takes the pkexec
+    // road.
+    TaskEnd runner(std::vector<std::string> arguments, bool unprivileged)
+    {
+        std::vector<std::string> command;
+        if (unprivileged && runningAsRoot())
+            command = {"--reuid=65534", "--regid=65534", "--clear-groups", "--", "/usr/bin/env"};
+        command.push_back("PATH=" + searchPath);
+        command.push_back(TARNHOLLOW_ELEVATE);
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const std::filesystem::path program =
+            unprivileged && runningAsRoot() ? "/usr/bin/setpriv" : "/usr/bin/env";
+        auto outcome = launchAndWait(launcher, TaskRequest{program, command});
+        EXPECT_TRUE(outcome.launch.launched) << outcome.launch.errorDescription;
+        EXPECT_TRUE(outcome.end);
+        return outcome.end.value_or(TaskEnd{});
+    }
+
+    TaskEnd elevate(const std::string& commandLine, bool unprivileged)
+    {
+        return runner(contract::runnerArguments(commandLine), unprivileged);
+    }
+
+    ScratchFolder scratch;
+    std::filesystem::path fakes = scratch / "fakes";
+    std::filesystem::path ran = scratch / "ran";
+    std::string searchPath = fakes.string() + ":/usr/bin:/bin";
+    PosixTaskLauncher launcher;
+};
+
+TEST_F(ElevateTest, RefusesAnythingButTheFourArgumentsOfTheContract)
+{
+    const std::string script(contract::runnerScript);
+    const std::string touch = "touch '" + ran.string() + "'";
+    const std::string prompt(contract::passwordPrompt);
+    const std::vector<std::vector<std::string>> refused = {
+        {},
+        {"-e", script, touch},
+        {"-e", script, touch, prompt, "extra"},
+        {"-x", script, touch, prompt},
+        {"-e", script + "\n", touch, prompt},
+        {"-e", "do shell script (item 1 of argv)", touch, prompt},
+        {"-e", "", touch, prompt},
+    };
+    for (const auto& arguments : refused) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        const TaskEnd end = runner(arguments, false);
+        EXPECT_NE(end.status, 0);
+        EXPECT_EQ(countLines(end.errorOutput), 1u) << end.errorOutput;
+        EXPECT_EQ(end.errorOutput.rfind("elevate: ", 0), 0u);
+        EXPECT_FALSE(std::filesystem::exists(ran));
+    }
+}
+
+TEST_F(ElevateTest, AsRootRunsTheShellDirectlyAndPassesItsStatusOn)
+{
+    if (!runningAsRoot())
+        GTEST_SKIP() << "needs root: run the tests as root to check the direct road";
+    fakePkexec("echo 'pkexec must not be used as root' >&2; exit 1");
+
+    const TaskEnd failed = elevate("id -u > '" + ran.string() + "'; echo 'from the shell' >&2; exit 7", false);
+    EXPECT_EQ(failed.status, 7);
+    EXPECT_EQ(readFile(ran), "0\n");
+    EXPECT_EQ(failed.errorOutput.rfind("from the shell\n", 0), 0u) << failed.errorOutput;
+    EXPECT_NE(failed.errorOutput.find("7"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(scratch / "pkexec-args"));
+
+    const TaskEnd succeeded = elevate("exit 0", false);
+    EXPECT_EQ(succeeded.status, 0);
+    EXPECT_EQ(succeeded.errorOutput, "");
+
+    // The shell's 126 (a collector that cannot run) is no cancellation.
+    const TaskEnd notRunnable = elevate("exit 126", false);
+    EXPECT_EQ(notRunnable.status, 126);
+    EXPECT_EQ(notRunnable.errorOutput.find("(-128)"), std::string::npos);
+
+    const TaskEnd killed = elevate("kill -TERM $$", false);
+    EXPECT_NE(killed.status, 0);
+}
+
+TEST_F(ElevateTest, DismissedDialogReadsAsCancellation)
+{
+    fakePkexec("exit 126");
+    const TaskEnd end = elevate("touch '" + ran.string() + "'", true);
+    EXPECT_NE(end.status, 0);
+    EXPECT_NE(end.errorOutput.find("(-128)"), std::string::npos) << end.errorOutput;
+    EXPECT_EQ(countLines(end.errorOutput), 1u);
+    EXPECT_FALSE(std::filesystem::exists(ran));
+}
+
+TEST_F(ElevateTest, AuthorisedShellStatusPassesThroughPkexec)
+{
+    fakePkexec("exec \"$@\"");
+
+    const std::string commandLine = "touch '" + ran.string() + "'; echo \"it's $1\" >&2; exit 0";
+    const TaskEnd succeeded = elevate(commandLine, true);
+    EXPECT_EQ(succeeded.status, 0);
+    EXPECT_EQ(succeeded.errorOutput, "it's \n");
+    EXPECT_TRUE(std::filesystem::exists(ran));
+    // The command line reaches pkexec as one argument of its own, after an
+    // absolute shell, never spliced into another command.
+    const auto pkexecArguments = splitNul(readFile(scratch / "pkexec-args"));
+    ASSERT_GE(pkexecArguments.size(), 2u);
+    EXPECT_EQ(pkexecArguments.front(), "/bin/sh");
+    EXPECT_EQ(pkexecArguments.back(), commandLine);
+
+    const TaskEnd failed = elevate("exit 5", true);
+    EXPECT_EQ(failed.status, 5);
+    EXPECT_NE(failed.errorOutput.find("5"), std::string::npos);
+
+    // pkexec answers 126 for a dismissed dialog, but so does the shell for
+    // a collector it cannot execute: that one is a failure.
+    const TaskEnd notRunnable = elevate("exit 126", true);
+    EXPECT_EQ(notRunnable.status, 126);
+    EXPECT_EQ(notRunnable.errorOutput.find("(-128)"), std::string::npos) << notRunnable.errorOutput;
+}
+
+TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
+{
+    fakePkexec("echo 'Error executing command as another user: Not authorized' >&2\necho >&2\n"
+               "echo 'This incident has been reported.' >&2\nexit 127");
+    const TaskEnd refused = elevate("touch '" + ran.string() + "'", true);
+    EXPECT_NE(refused.status, 0);
+    EXPECT_EQ(countLines(refused.errorOutput), 1u) << refused.errorOutput;
+    EXPECT_NE(refused.errorOutput.find("administrator"), std::string::npos);
+    EXPECT_EQ(refused.errorOutput.find("(-128)"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(ran));
+
+    searchPath = fakes.string(); // not installed at all
+    std::filesystem::remove(fakes / "pkexec");
+    const TaskEnd missing = elevate("touch '" + ran.string() + "'", true);
+    EXPECT_NE(missing.status, 0);
+    EXPECT_EQ(countLines(missing.errorOutput), 1u) << missing.errorOutput;
+    EXPECT_NE(missing.errorOutput.find("pkexec"), std::string::npos);
+    EXPECT_EQ(missing.errorOutput.find("(-128)"), std::string::npos);
+}
+
+TEST_F(ElevateTest, ClosedErrorPipeDoesNotStopTheCollection)
+{
+    // The app has quit: nobody reads the runner's error output any more.
+    fakePkexec("exec \"$@\"");
+    int errors[2];
+    ASSERT_EQ(::pipe(errors), 0);
+    ::close(errors[0]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
+    const std::string path = "PATH=" + fakes.string() + ":/usr/bin:/bin";
+    std::vector<std::string> arguments = {"/usr/bin/env", path, TARNHOLLOW_ELEVATE};
+    for (const auto& argument : contract::runnerArguments(
+             "sleep 0.2; echo done > '" + ran.string() + "'; exit 3"))
+        arguments.push_back(argument);
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, "/usr/bin/env", &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(errors[1]);
+
+    int waitStatus = 0;
+    ASSERT_EQ(::waitpid(pid, &waitStatus, 0), pid);
+    ASSERT_TRUE(WIFEXITED(waitStatus)) << "ended by signal " << WTERMSIG(waitStatus);
+    EXPECT_EQ(WEXITSTATUS(waitStatus), 3);
+    EXPECT_EQ(readFile(ran), "done\n");
+}
+
+} // namespace
+} // namespace tarnhollow
+
+#endif

@@ -1,0 +1,204 @@
+// Starting a run against the recording fake: screen, progress file, the
+// runner's request, the poll timer, launch failure and the hand-over of the
+// runner's end to the main queue.
+#include "tests/support/AppDelegateProbe.h"
+#include "tests/support/RecordingPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace tarnhollow {
+namespace {
+
+using testing::RecordingPlatform;
+using State = AppDelegate::State;
+using Log = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+constexpr const char* exampleUUID = "3F2A9C1E-7B4D-4E8A-9C0B-5D6E7F8A9B0C";
+
+class LaunchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::remove_all(temporary);
+        fs::create_directories(temporary);
+        fake.temporary = temporary;
+        fake.bundle = "/Users/analyst/Case's data/Kit.app";
+        fake.uuids = {exampleUUID};
+        controller = AppDelegate::create(platform);
+        probe = std::make_unique<AppDelegateProbe>(*controller);
+        controller->applicationDidFinishLaunching();
+        fake.takeLog();
+    }
+    void TearDown() override { fs::remove_all(temporary); }
+
+    fs::path progressFile(const std::string& uuid) const { return temporary / ("tarnhollow-" + uuid + ".out"); }
+
+    fs::path temporary = fs::path(::testing::TempDir()) /
+                         ("launch-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    RecordingPlatform fake;
+    Platform platform = fake.platform();
+    std::shared_ptr<AppDelegate> controller;
+    std::unique_ptr<AppDelegateProbe> probe;
+};
+
+TEST_F(LaunchTest, StartShowsTheRunningScreenThenLaunchesThenSchedulesThePoll)
+{
+    fake.clock += std::chrono::milliseconds(1500);
+    fake.click();
+
+    EXPECT_EQ(fake.takeLog(), (Log{"status.setStringValue: 管理者パスワードを入力してください…",
+                                   "detail.setStringValue: 保存先: /Users/analyst/Case's data",
+                                   "bar.setHidden: NO", "bar.setIndeterminate: YES", "bar.startAnimation",
+                                   "button.setTitle: 収集中…", "button.setEnabled: NO",
+                                   "task.launch: /usr/bin/osascript", "timer.schedule: 0.5"}));
+    EXPECT_EQ(controller->currentState(), State::running);
+    EXPECT_EQ(probe->startDate(), fake.clock);
+
+    const fs::path progress = progressFile(exampleUUID);
+    EXPECT_EQ(probe->progressURL(), progress);
+    ASSERT_TRUE(fs::is_regular_file(progress));
+    EXPECT_EQ(fs::file_size(progress), 0u);
+
+    ASSERT_EQ(fake.launches.size(), 1u);
+    const TaskRequest& request = fake.launches[0];
+    EXPECT_EQ(request.executable, "/usr/bin/osascript");
+    ASSERT_EQ(request.arguments.size(), 4u);
+    EXPECT_EQ(request.arguments[0], "-e");
+    EXPECT_EQ(request.arguments[1].size(), 112u);
+    EXPECT_EQ(request.arguments[2], "SUDO_UID=501 SUDO_GID=20 "
+                                    "'/Users/analyst/Case'\\''s data/Kit.app/Contents/MacOS/tarnhollow' "
+                                    "-o '/Users/analyst/Case'\\''s data' > '" +
+                                        progress.string() + "' 2>&1");
+    EXPECT_EQ(request.arguments[3].rfind("Tarnhollow が", 0), 0u);
+    EXPECT_EQ(fake.liveTimers(), 1);
+    EXPECT_TRUE(fake.taskRunning());
+
+    // Pressing again during the run does nothing.
+    fake.click();
+    EXPECT_EQ(fake.launches.size(), 1u);
+}
+
+TEST_F(LaunchTest, FirstPollComesHalfASecondAfterTheLaunch)
+{
+    fake.click();
+    fake.takeLog();
+    std::ofstream(progressFile(exampleUUID)) << "Collecting 統合ログ (2/9)\n";
+
+    fake.advance(0.499);
+    EXPECT_EQ(fake.takeLog(), Log{});
+    EXPECT_EQ(fake.status.text, "管理者パスワードを入力してください…");
+
+    fake.advance(0.001);
+    EXPECT_NE(fake.takeLog(), Log{});
+    EXPECT_NE(fake.detail.text.find("統合ログ"), std::string::npos);
+}
+
+TEST_F(LaunchTest, EachRunGetsItsOwnProgressFile)
+{
+    fake.click();
+    const auto first = probe->progressURL();
+    fake.endTask(1, "execution error: User canceled. (-128)");
+    fake.runMainQueue();
+    ASSERT_EQ(controller->currentState(), State::ready);
+
+    fake.click();
+    const auto second = probe->progressURL();
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(*first, *second);
+    EXPECT_EQ(second->parent_path(), temporary);
+    EXPECT_TRUE(fs::exists(*second));
+    EXPECT_EQ(fake.uuidsHandedOut, 2);
+}
+
+TEST_F(LaunchTest, LaunchFailureEndsTheRunAtOnceAndLeavesTheEmptyProgressFile)
+{
+    fake.nextLaunch = {false, "elevate: No such file or directory"};
+    const Date started = fake.clock;
+    fake.click();
+    const Log log = fake.takeLog();
+    ASSERT_GE(log.size(), 8u);
+    EXPECT_EQ(log[7], "task.launch: /usr/bin/osascript");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "timer.schedule: 0.5"), 0);
+    EXPECT_EQ(controller->currentState(), State::failed);
+    EXPECT_EQ(fake.detail.text.rfind("収集を開始できませんでした: elevate: No such file or directory\n", 0), 0u)
+        << fake.detail.text;
+    EXPECT_EQ(probe->startDate(), started);
+    EXPECT_EQ(probe->progressURL(), progressFile(exampleUUID));
+    EXPECT_TRUE(fs::exists(progressFile(exampleUUID)));
+    EXPECT_EQ(fake.liveTimers(), 0);
+    fake.advance(5);
+    EXPECT_EQ(fake.takeLog(), Log{});
+}
+
+TEST_F(LaunchTest, RunGoesOnWhenTheProgressFileCannotBeCreated)
+{
+    fake.failCreate = true;
+    fake.click();
+    EXPECT_EQ(controller->currentState(), State::running);
+    EXPECT_EQ(probe->progressURL(), progressFile(exampleUUID));
+    EXPECT_EQ(fake.launches.size(), 1u);
+}
+
+TEST_F(LaunchTest, RunnerEndReachesTheControllerOnlyThroughTheMainQueue)
+{
+    fake.click();
+    fake.takeLog();
+    fake.endTask(0, "");
+    EXPECT_EQ(controller->currentState(), State::running);
+    EXPECT_EQ(fake.takeLog(), Log{});
+    EXPECT_EQ(fake.pendingMainQueueSteps(), 1u);
+
+    fake.runMainQueue();
+    EXPECT_EQ(controller->currentState(), State::done);
+    EXPECT_FALSE(fs::exists(progressFile(exampleUUID)));
+}
+
+TEST_F(LaunchTest, ErrorOutputIsHandedOnAsTextOrElseEmpty)
+{
+    // Cancellation is recognised from valid text only.
+    fake.click();
+    fake.endTask(1, "\xff (-128)");
+    fake.runMainQueue();
+    EXPECT_EQ(controller->currentState(), State::failed);
+    EXPECT_EQ(fake.detail.text.rfind("\nログがあれば", 0), 0u) << fake.detail.text;
+}
+
+TEST_F(LaunchTest, FailureTextArrivesWhole)
+{
+    fake.click();
+    fake.endTask(2, "  シェル: 失敗しました  \n");
+    fake.runMainQueue();
+    EXPECT_EQ(controller->currentState(), State::failed);
+    EXPECT_EQ(fake.detail.text.rfind("シェル: 失敗しました\n", 0), 0u) << fake.detail.text;
+}
+
+// A launcher that accepts the run and forgets it, so that nothing but the
+// test holds the controller.
+class ForgettingLauncher final : public TaskLauncher {
+public:
+    LaunchResult launch(const TaskRequest&, TerminationHandler) override { return {true, {}}; }
+};
+
+TEST_F(LaunchTest, TimerDoesNothingOnceTheControllerIsGone)
+{
+    ForgettingLauncher launcher;
+    Platform forgetting{fake, fake, launcher, fake, fake, fake, fake.text()};
+    auto alone = AppDelegate::create(forgetting);
+    AppDelegateProbe(*alone).start();
+    ASSERT_EQ(fake.liveTimers(), 1);
+    const fs::path progress = *AppDelegateProbe(*alone).progressURL();
+    std::weak_ptr<AppDelegate> watch = alone;
+    alone.reset();
+    ASSERT_TRUE(watch.expired()) << "the timer must not keep the controller alive";
+    fake.takeLog();
+    std::ofstream(progress) << "Collecting x (1/1)\n";
+    fake.advance(2);
+    EXPECT_EQ(fake.takeLog(), Log{});
+}
+
+} // namespace
+} // namespace tarnhollow
