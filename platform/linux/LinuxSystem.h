@@ -1,0 +1,26 @@
+// Facts about the running process and its user on Linux.
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace tarnhollow {
+
+class LinuxSystem final : public System {
+public:
+    std::filesystem::path bundlePath() override;
+    std::filesystem::path temporaryDirectory() override;
+    std::filesystem::path homeDirectory() override;
+    std::filesystem::path elevationRunner() override;
+    Date now() override;
+    uint32_t userID() override;
+    uint32_t groupID() override;
+    std::string newUUIDString() override;
+
+    // The bundle that holds `executable` as Contents/MacOS/<name>, or the
+    // executable's own folder when it lies outside such a layout.
+    static std::filesystem::path bundleOf(const std::filesystem::path& executable);
+    // $TMPDIR when set, else /tmp; without a trailing "/".
+    static std::filesystem::path temporaryDirectoryFrom(const char* tmpdir);
+};
+
+} // namespace tarnhollow

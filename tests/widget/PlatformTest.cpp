@@ -1,0 +1,143 @@
+// The timer, the main queue, the file manager and the process facts on Linux.
+#include "platform/linux/LinuxSystem.h"
+#include "platform/qt/QtScheduler.h"
+#include "platform/qt/QtWorkspace.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <regex>
+#include <set>
+#include <thread>
+
+namespace tarnhollow {
+namespace {
+
+// Spins the event loop until `done` holds; false when it never does.
+bool spinUntil(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 2000 && !done(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return done();
+}
+
+TEST(SchedulerTest, StepsPostedFromAnyThreadRunOnTheMainThreadInOrder)
+{
+    QtScheduler scheduler;
+    std::vector<int> order;
+    std::atomic<bool> offMain{false};
+    std::thread poster([&] {
+        for (int i = 0; i < 3; ++i)
+            scheduler.postToMainQueue([&, i] {
+                offMain = offMain || QThread::currentThread() != qApp->thread();
+                order.push_back(i);
+            });
+    });
+    poster.join();
+    ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_FALSE(offMain);
+}
+
+TEST(SchedulerTest, StepsLeftWhenTheSchedulerGoesNeverRun)
+{
+    bool ran = false;
+    auto tracker = std::make_shared<int>(0);
+    std::weak_ptr<int> weak = tracker;
+    {
+        QtScheduler scheduler;
+        scheduler.postToMainQueue([&ran, tracker] { ran = true; });
+        tracker.reset();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(weak.expired()) << "dropped on the main thread with the scheduler";
+}
+
+TEST(SchedulerTest, TimerRepeatsUntilInvalidatedAndMayBeDroppedFromItsOwnTick)
+{
+    QtScheduler scheduler;
+    int ticks = 0;
+    auto timer = scheduler.scheduleRepeatingTimer(0.005, [&] { ++ticks; });
+    ASSERT_TRUE(spinUntil([&] { return ticks >= 3; }));
+    timer->invalidate();
+    const int atInvalidate = ticks;
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(ticks, atInvalidate);
+    timer.reset();
+
+    // The owner clears its timer inside the tick, as the end of a run does.
+    std::unique_ptr<Timer> self;
+    int selfTicks = 0;
+    self = scheduler.scheduleRepeatingTimer(0.001, [&] {
+        ++selfTicks;
+        self->invalidate();
+        self.reset();
+    });
+    ASSERT_TRUE(spinUntil([&] { return self == nullptr; }));
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(selfTicks, 1);
+}
+
+TEST(WorkspaceTest, OpensTheFolderAndShowsAnArchiveByItsFolderWithoutAFileManagerOnTheBus)
+{
+    std::vector<QUrl> opened;
+    QtWorkspace workspace({[&](const QUrl& url) { opened.push_back(url); }, false});
+    const std::string folder = "/media/analyst/USB STICK/調査 #1";
+    workspace.openURL(folder);
+    workspace.activateFileViewerSelectingURLs({folder + "/tarnhollow 50%.zip"});
+    workspace.activateFileViewerSelectingURLs({});
+    ASSERT_EQ(opened.size(), 2u);
+    for (const QUrl& url : opened) {
+        EXPECT_EQ(url.scheme(), QStringLiteral("file"));
+        EXPECT_EQ(url.toLocalFile().toStdString(), folder) << "the path survives spaces, # and non-ASCII";
+    }
+}
+
+TEST(LinuxSystemTest, BundleIsTheFolderHoldingContentsMacOSElseTheExecutablesFolder)
+{
+    EXPECT_EQ(LinuxSystem::bundleOf("/media/usb/Tarnhollow.app/Contents/MacOS/TarnhollowApp"),
+              "/media/usb/Tarnhollow.app");
+    EXPECT_EQ(LinuxSystem::bundleOf("/media/usb/Renamed Copy/Contents/MacOS/TarnhollowApp"),
+              "/media/usb/Renamed Copy");
+    EXPECT_EQ(LinuxSystem::bundleOf("/opt/tarnhollow/bin/TarnhollowApp"), "/opt/tarnhollow/bin");
+    EXPECT_EQ(LinuxSystem::bundleOf("/opt/Contents/bin/MacOS/TarnhollowApp"), "/opt/Contents/bin/MacOS");
+
+    // This test program lies outside any bundle.
+    LinuxSystem system;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(system.bundlePath(), self.parent_path());
+    EXPECT_EQ(system.elevationRunner(), self.parent_path() / "Contents/Helpers/elevate");
+}
+
+TEST(LinuxSystemTest, TemporaryFolderFollowsTMPDIR)
+{
+    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(nullptr), "/tmp");
+    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(""), "/tmp");
+    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom("/var/tmp/x/"), "/var/tmp/x");
+}
+
+TEST(LinuxSystemTest, IdentifiersAreUpperCaseRandomVersion4UUIDs)
+{
+    LinuxSystem system;
+    const std::regex shape("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        const std::string id = system.newUUIDString();
+        EXPECT_TRUE(std::regex_match(id, shape)) << id;
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+    EXPECT_EQ(system.userID(), getuid());
+}
+
+} // namespace
+} // namespace tarnhollow
