@@ -107,6 +107,10 @@ class Desktop:
         self._atspi = None
         self._app_accessible = None
         self.slowest_read = 0.0
+        self.slowest_answer = 0.0
+        self._reads_log = None
+        self._controls = None
+        self._opened = time.monotonic()
 
     # --- start and stop -------------------------------------------------
 
@@ -165,8 +169,9 @@ class Desktop:
         return self
 
     def close(self):
-        if self.app_log:
-            self.app_log.close()
+        for f in (self.app_log, self._reads_log):
+            if f:
+                f.close()
         # Our own children first, gently, then whatever is left below us.
         for proc in (self.app, self.dbus, self.xvfb):
             if proc and proc.poll() is None:
@@ -286,17 +291,78 @@ class Desktop:
         """The four controls and the window title, read afresh."""
         self._require_app_alive()
         Atspi = self._atspi
-        began = time.monotonic()
         app = self._app_accessible
         app.clear_cache()
+        began = time.monotonic()
 
-        def find(node, role, depth=0):
+        def ask(method, *args):
+            # Each question is one round trip through the app's event loop:
+            # the slowest is how long a person would have waited for the
+            # window to react.
+            asked = time.monotonic()
+            answer = method(*args)
+            self.slowest_answer = max(self.slowest_answer, time.monotonic() - asked)
+            return answer
+
+        def role(node):
+            return ask(node.get_role)
+
+        def children(node):
+            return [ask(node.get_child_at_index, i) for i in range(ask(node.get_child_count))]
+
+        def find(node, wanted, depth=0):
             if node is None or depth > 12:
                 return None
-            if node.get_role() == role:
+            if role(node) == wanted:
                 return node
-            for i in range(node.get_child_count()):
-                found = find(node.get_child_at_index(i), role, depth + 1)
+            for child in children(node):
+                found = find(child, wanted, depth + 1)
+                if found:
+                    return found
+            return None
+
+        if self._controls is None:
+            self._controls = self._find_controls(ask, role, children)
+        window, headline, bar, detail, detail_is_label, button = self._controls
+        for node in (window, headline, bar, detail, button):
+            if node is not None:
+                node.clear_cache()
+        # A text drawn by a widget of its own is exposed through its name.
+        detail_text = ask(detail.get_name) if detail is not None else ""
+        if detail is not None and not detail_is_label and not detail_text:
+            detail_text = None
+        screen = Screen(
+            window_title=ask(window.get_name) if window is not None else "",
+            headline=ask(headline.get_name),
+            detail=detail_text,
+            bar_visible=ask(bar.get_state_set).contains(Atspi.StateType.VISIBLE),
+            bar_value=ask(bar.get_current_value),
+            bar_max=ask(bar.get_maximum_value),
+            button_title=ask(button.get_name),
+            button_enabled=ask(button.get_state_set).contains(Atspi.StateType.ENABLED),
+        )
+        took = time.monotonic() - began
+        self.slowest_read = max(self.slowest_read, took)
+        if self._reads_log is None:
+            self._reads_log = self._log("screens.log")
+        self._reads_log.write(f"{time.monotonic() - self._opened:8.2f} s  read in {took:5.2f} s  "
+                              f"slowest answer so far {self.slowest_answer:5.2f} s  "
+                              f"{screen.describe()}\n".encode())
+        self._reads_log.flush()
+        return screen
+
+    def _find_controls(self, ask, role, children):
+        """The window and its four controls; they live as long as the app."""
+        Atspi = self._atspi
+        app = self._app_accessible
+
+        def find(node, wanted, depth=0):
+            if node is None or depth > 12:
+                return None
+            if role(node) == wanted:
+                return node
+            for child in children(node):
+                found = find(child, wanted, depth + 1)
                 if found:
                     return found
             return None
@@ -305,35 +371,18 @@ class Desktop:
         bar = find(app, Atspi.Role.PROGRESS_BAR)
         if bar is None:
             raise CheckFailed("no progress bar in the window")
-        parent = bar.get_parent()
-        controls = [parent.get_child_at_index(i) for i in range(parent.get_child_count())]
-        labels = [c for c in controls if c.get_role() == Atspi.Role.LABEL]
-        buttons = [c for c in controls if c.get_role() == Atspi.Role.PUSH_BUTTON]
-        others = [c for c in controls if c.get_role() not in
+        controls = children(ask(bar.get_parent))
+        roles = [role(c) for c in controls]
+        labels = [c for c, r in zip(controls, roles) if r == Atspi.Role.LABEL]
+        buttons = [c for c, r in zip(controls, roles) if r == Atspi.Role.PUSH_BUTTON]
+        others = [c for c, r in zip(controls, roles) if r not in
                   (Atspi.Role.LABEL, Atspi.Role.PUSH_BUTTON, Atspi.Role.PROGRESS_BAR)]
         if len(controls) != 4 or not labels or len(buttons) != 1:
             raise CheckFailed("expected a headline, a bar, a detail text and a button; found "
                               + ", ".join(f"{c.get_role_name()} {c.get_name()!r}" for c in controls))
-        headline = labels[0]
         detail = labels[1] if len(labels) > 1 else others[0] if others else None
-        # A text drawn by a widget of its own is exposed through its name.
-        detail_text = detail.get_name() if detail is not None else ""
-        if detail is not None and detail.get_role() != Atspi.Role.LABEL and not detail_text:
-            detail_text = None
-        window = app.get_child_at_index(0) if app.get_child_count() else None
-        button = buttons[0]
-        screen = Screen(
-            window_title=window.get_name() if window is not None else "",
-            headline=headline.get_name(),
-            detail=detail_text,
-            bar_visible=bar.get_state_set().contains(Atspi.StateType.VISIBLE),
-            bar_value=bar.get_current_value(),
-            bar_max=bar.get_maximum_value(),
-            button_title=button.get_name(),
-            button_enabled=button.get_state_set().contains(Atspi.StateType.ENABLED),
-        )
-        self.slowest_read = max(self.slowest_read, time.monotonic() - began)
-        return screen
+        window = ask(app.get_child_at_index, 0)
+        return window, labels[0], bar, detail, len(labels) > 1, buttons[0]
 
     def wait_for(self, probe, timeout, what, interval=0.2):
         """Calls `probe` until it answers something other than None/False."""

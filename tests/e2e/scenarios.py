@@ -39,7 +39,7 @@ PROMPT = ("Tarnhollow がこの Mac からフォレンジック調査用のア�
           "管理者権限を求めています。")
 
 # Hang detectors, not speed targets: generous enough for a loaded machine.
-APP_ANSWERS_WITHIN = 10.0
+APP_ANSWERS_WITHIN = 20.0
 RUN_ENDS_WITHIN = 120.0
 REFERENCE_RUN_ENDS_WITHIN = 240.0
 
@@ -216,6 +216,14 @@ def check_button_keeps_screen(desktop, screen):
     again = desktop.read_screen()
     expect_equal(again, screen, "the screen after pressing the button again")
     expect(desktop.app_running(), "the app is still running")
+
+
+def check_answers(desktop):
+    log(f"slowest answer of the window: {desktop.slowest_answer:.2f} s; "
+        f"slowest whole screen read: {desktop.slowest_read:.2f} s")
+    expect(desktop.slowest_answer < APP_ANSWERS_WITHIN,
+           f"the window answered within {APP_ANSWERS_WITHIN} s all along "
+           f"(slowest {desktop.slowest_answer:.1f} s)")
 
 
 def check_window_closes(desktop):
@@ -427,10 +435,7 @@ printf 'PK\\005\\006\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0' > "$2/floo
     # Every screen read while waiting for the end is also a probe of the
     # window's event loop.
     check_done_screen(desktop, kit, started, RUN_ENDS_WITHIN + 60)
-    log(f"slowest screen read while running: {desktop.slowest_read:.2f} s")
-    expect(desktop.slowest_read < APP_ANSWERS_WITHIN,
-           f"the window answered within {APP_ANSWERS_WITHIN} s all along "
-           f"(slowest {desktop.slowest_read:.1f} s)")
+    check_answers(desktop)
 
 
 def flood_of_runner_errors(desktop, kit):
@@ -460,9 +465,7 @@ exit 1
     screen, _ = check_failed_screen(desktop, kit, accept)
     desktop.screenshot("failed-flood")
     check_button_keeps_screen(desktop, screen)
-    log(f"slowest screen read: {desktop.slowest_read:.2f} s")
-    expect(desktop.slowest_read < APP_ANSWERS_WITHIN,
-           f"the window answered within {APP_ANSWERS_WITHIN} s (slowest {desktop.slowest_read:.1f} s)")
+    check_answers(desktop)
 
 
 SCENARIOS = {
