@@ -70,6 +70,44 @@ def _descendants(root_pid):
     return found
 
 
+class _ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("xclient", _ClientMessage), ("pad", ctypes.c_long * 24)]
+
+
+def send_delete_window(display_name, window):
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(_XEvent)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(display_name.encode())
+    if not display:
+        raise CheckFailed(f"cannot open display {display_name}")
+    try:
+        event = _XEvent()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = window
+        event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+        event.xclient.format = 32
+        event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+        event.xclient.data[1] = 0  # CurrentTime
+        x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+        x11.XFlush(display)
+    finally:
+        x11.XCloseDisplay(display)
+
+
 @dataclass
 class Screen:
     """What the window shows, as assistive technology reads it."""
@@ -272,7 +310,15 @@ class Desktop:
         self._xdotool("key", "--clearmodifiers", "Return")
 
     def close_window(self):
-        self._xdotool("windowclose", self.window)
+        """What a window manager does when a person clicks the close box:
+        a WM_DELETE_WINDOW message to the window (there is no window
+        manager on this display to send it)."""
+        send_delete_window(self.env["DISPLAY"], int(self.window))
+
+    def press_quit_shortcut(self):
+        self._require_app_alive()
+        self._xdotool("windowfocus", "--sync", self.window)
+        self._xdotool("key", "--clearmodifiers", "ctrl+q")
 
     def screenshot(self, name):
         """The window as a PNG in the artifacts folder."""

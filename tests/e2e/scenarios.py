@@ -226,9 +226,14 @@ def check_answers(desktop):
            f"(slowest {desktop.slowest_answer:.1f} s)")
 
 
-def check_window_closes(desktop):
-    desktop.close_window()
-    desktop.wait_for(lambda: not desktop.app_running(), 15, "the app to quit on closing its window")
+def check_quits(desktop, how):
+    """Closing the window or the quit shortcut ends the app, whatever its
+    state, without a question."""
+    if how == "window":
+        desktop.close_window()
+    else:
+        desktop.press_quit_shortcut()
+    desktop.wait_for(lambda: not desktop.app_running(), 15, f"the app to quit ({how})")
 
 
 # --- scenarios -----------------------------------------------------------
@@ -258,7 +263,7 @@ def success_with_reference_collector(desktop, kit):
     log(f"archive: {archive} ({os.path.getsize(archive)} bytes)")
     check_reference_archive(archive)
     check_button_keeps_screen(desktop, screen)
-    check_window_closes(desktop)
+    check_quits(desktop, "window")
 
 
 def check_reference_archive(archive):
@@ -364,6 +369,26 @@ exit 3
     desktop.screenshot("failed")
     expect_equal(kit.progress_files(), [], "progress files left after the failure")
     check_button_keeps_screen(desktop, screen)
+
+
+def quit_while_running(desktop, kit):
+    """The quit shortcut during a run ends the app at once; the collector
+    is left to finish on its own."""
+    go = kit.scratch_path("go")
+    finished = kit.scratch_path("collector-finished")
+    kit.write_script(kit.collector, f"""
+echo "Collecting /etc/hosts (1/1)"
+i=0
+while [ ! -e {shlex.quote(go)} ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
+touch {shlex.quote(finished)}
+""")
+    kit.start()
+    check_ready_screen(desktop, kit, READY_HEADLINE)
+    desktop.press_return()
+    desktop.wait_for_screen(lambda s: s.headline == "収集中… 1 / 1", 30, "the running screen")
+    check_quits(desktop, "shortcut")
+    open(go, "w").close()
+    desktop.wait_for(lambda: os.path.exists(finished), 30, "the collector to finish after the app quit")
 
 
 def failure_from_runner(desktop, kit):
@@ -473,6 +498,7 @@ SCENARIOS = {
     "cancel": cancel_then_run_again,
     "collector-failure": failure_from_collector,
     "runner-failure": failure_from_runner,
+    "quit-while-running": quit_while_running,
     "launch-failure": launch_failure,
     "flood": flood,
     "runner-error-flood": flood_of_runner_errors,
