@@ -98,12 +98,6 @@ bool SourceTree::open(const std::string& root, std::string& error) {
 
 void SourceTree::exclude(dev_t dev, ino_t ino) { excluded_.emplace_back(dev, ino); }
 
-bool SourceTree::excluded(int fd) const {
-  struct stat st {};
-  if (excluded_.empty() || ::fstat(fd, &st) != 0) return false;
-  return std::find(excluded_.begin(), excluded_.end(), std::make_pair(st.st_dev, st.st_ino)) != excluded_.end();
-}
-
 int SourceTree::openFolder(int dirFd, const std::string& name) const {
   return openNoAtime(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
@@ -115,6 +109,8 @@ bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string&
     if (errno != ENOENT) problem(path, "cannot examine: " + errorText(errno));
     return false;
   }
+  if (std::find(excluded_.begin(), excluded_.end(), std::make_pair(st.st_dev, st.st_ino)) != excluded_.end())
+    return false;
   node = Node{};
   node.path = path;
   node.mode = st.st_mode;
@@ -250,9 +246,7 @@ void SourceTree::Walker::push(int fd, const std::string& path) {
   auto frame = std::make_unique<Frame>();
   frame->fd = fd;
   frame->path = path;
-  if (tree_.excluded(fd)) {
-    problem_(path, "not entered: it is the output folder");
-  } else if (!readNames(fd, frame->names)) {
+  if (!readNames(fd, frame->names)) {
     problem_(path, "cannot list folder: " + errorText(errno));
     frame->names.clear();
   }

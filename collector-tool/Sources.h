@@ -38,7 +38,7 @@ class SourceTree {
   class Walker;
 
   bool open(const std::string& root, std::string& error);
-  // A folder that is recorded but never entered (the output folder).
+  // A file that is passed over wherever it is met (the tool's own output).
   void exclude(dev_t dev, ino_t ino);
 
   // Every path matching pattern, in sorted order, each matched folder
@@ -58,7 +58,6 @@ class SourceTree {
                 const ProblemHandler& problem) const;
   int openFolder(int dirFd, const std::string& name) const;
   int openBelowRoot(const std::string& path, int flags) const;
-  bool excluded(int fd) const;
   void match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
              int maxDepth, const std::function<void(Node&)>& visit, const ProblemHandler& problem) const;
 

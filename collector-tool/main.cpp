@@ -179,7 +179,6 @@ int run(int argc, char** argv) {
   std::string treeError;
   if (!tree.open(root, treeError))
     return fail("調べるフォルダー" + quoted(root) + "を開けないため、収集を始められません（" + treeError + "）。");
-  tree.exclude(folder.st_dev, folder.st_ino);
 
   // Reserve the name first: a folder we cannot write to fails at once, not
   // after the whole collection.
@@ -205,6 +204,9 @@ int run(int argc, char** argv) {
       if (!keep) ::unlink(path.c_str());
     }
   } part{target.partPath};
+  // The archive may be written inside a collected folder; it must not collect itself.
+  struct stat placeholder {};
+  if (::stat(target.partPath.c_str(), &placeholder) == 0) tree.exclude(placeholder.st_dev, placeholder.st_ino);
 
   const Owner owner = ownerFromEnvironment();
   tool::RunInfo info;

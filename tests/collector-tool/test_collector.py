@@ -346,6 +346,19 @@ class Edges(unittest.TestCase):
                     self.assertIn("the archive stays with root", archive.read("collection.log").decode())
                 os.unlink(path)
 
+    def test_output_folder_inside_a_collected_folder(self):
+        # The archive being written must not be collected; the folder's other files are.
+        self.out = os.path.join(self.root, "var/log/evidence")
+        os.makedirs(self.out)
+        with open(os.path.join(self.out, "note.txt"), "w") as f:
+            f.write("was here before\n")
+        status, raw = run_tool(self.out, self.root)
+        self.assertEqual(status, 0, raw)
+        with zipfile.ZipFile(self.only_zip()) as archive:
+            names = archive.namelist()
+            self.assertIn("files/var/log/evidence/note.txt", names)
+            self.assertFalse([n for n in names if ".zip" in n], names)
+
     def test_never_overwrites_an_existing_archive(self):
         host = re.sub(r"[^A-Za-z0-9._-]", "_", socket.gethostname()).lstrip(".")[:64] or "host"
         now = int(time.time())
