@@ -25,7 +25,6 @@ int main(int argc, char* argv[])
     // The application object comes first: the controls need it.
     app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnhollow"));
-    QApplication::setDesktopFileName(QStringLiteral("tarnhollow"));
 
     {
         QtToolkit toolkit;

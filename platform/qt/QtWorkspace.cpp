@@ -1,6 +1,5 @@
 #include "platform/qt/QtWorkspace.h"
 
-#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
@@ -26,6 +25,8 @@ QtWorkspace::QtWorkspace(Options options) : options_(std::move(options))
 {
     if (!options_.open)
         options_.open = openWithDesktop;
+    if (!options_.bus)
+        options_.bus = [] { return QDBusConnection::sessionBus(); };
 }
 
 QUrl QtWorkspace::fileURL(const std::filesystem::path& path)
@@ -41,8 +42,8 @@ void QtWorkspace::activateFileViewerSelectingURLs(const std::vector<std::filesys
     if (files.empty())
         return;
     const QUrl folder = fileURL(files.front().parent_path());
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!options_.useFileManagerBus || !bus.isConnected()) {
+    QDBusConnection bus = options_.bus();
+    if (!bus.isConnected()) {
         options_.open(folder);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include "platform/Platform.h"
 
+#include <QDBusConnection>
 #include <QUrl>
 
 #include <functional>
@@ -16,8 +17,9 @@ public:
     struct Options {
         // Opens a folder; by default the desktop's own handler (xdg-open).
         Opener open;
-        // Ask a file manager on the session bus to select the file first.
-        bool useFileManagerBus = true;
+        // Where to ask a file manager to select the file; by default the
+        // session bus. Without a connected bus the folder is opened.
+        std::function<QDBusConnection()> bus;
     };
     QtWorkspace();
     explicit QtWorkspace(Options options);

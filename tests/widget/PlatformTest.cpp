@@ -4,6 +4,11 @@
 #include "platform/qt/QtWorkspace.h"
 
 #include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDir>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QTemporaryFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -87,10 +92,12 @@ TEST(SchedulerTest, TimerRepeatsUntilInvalidatedAndMayBeDroppedFromItsOwnTick)
     EXPECT_EQ(selfTicks, 1);
 }
 
-TEST(WorkspaceTest, OpensTheFolderAndShowsAnArchiveByItsFolderWithoutAFileManagerOnTheBus)
+QDBusConnection noBus() { return QDBusConnection(QStringLiteral("not connected")); }
+
+TEST(WorkspaceTest, OpensTheFolderAndShowsAnArchiveByItsFolderWithoutABus)
 {
     std::vector<QUrl> opened;
-    QtWorkspace workspace({[&](const QUrl& url) { opened.push_back(url); }, false});
+    QtWorkspace workspace({[&](const QUrl& url) { opened.push_back(url); }, noBus});
     const std::string folder = "/media/analyst/USB STICK/調査 #1";
     workspace.openURL(folder);
     workspace.activateFileViewerSelectingURLs({folder + "/tarnhollow 50%.zip"});
@@ -99,6 +106,95 @@ TEST(WorkspaceTest, OpensTheFolderAndShowsAnArchiveByItsFolderWithoutAFileManage
     for (const QUrl& url : opened) {
         EXPECT_EQ(url.scheme(), QStringLiteral("file"));
         EXPECT_EQ(url.toLocalFile().toStdString(), folder) << "the path survives spaces, # and non-ASCII";
+    }
+}
+
+// A bus of our own, so that no file manager of the machine answers.
+class PrivateBus {
+public:
+    PrivateBus()
+    {
+        config_.setFileTemplate(QDir::tempPath() + QStringLiteral("/tarnhollow-bus-XXXXXX.conf"));
+        if (!config_.open())
+            return;
+        config_.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+                      "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                      "</policy></busconfig>");
+        config_.close();
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
+                       QStringLiteral("--config-file=") + config_.fileName()});
+        if (daemon_.waitForReadyRead(10'000))
+            address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        // Pending calls hold their connection until they are deleted.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (const auto& name : names_)
+            QDBusConnection::disconnectFromBus(name);
+        daemon_.kill();
+        daemon_.waitForFinished();
+    }
+    bool running() const { return !address_.isEmpty(); }
+    QDBusConnection connect(const QString& name)
+    {
+        names_ << name;
+        return QDBusConnection::connectToBus(address_, name);
+    }
+
+private:
+    QTemporaryFile config_;
+    QProcess daemon_;
+    QString address_;
+    QStringList names_;
+};
+
+class FakeFileManager final : public QDBusVirtualObject {
+public:
+    std::vector<QStringList> shown;
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.interface() != QStringLiteral("org.freedesktop.FileManager1") ||
+            message.member() != QStringLiteral("ShowItems"))
+            return false;
+        shown.push_back(message.arguments().value(0).toStringList());
+        connection.send(message.createReply());
+        return true;
+    }
+};
+
+TEST(WorkspaceTest, AFileManagerOnTheBusSelectsTheArchiveWithoutOneTheFolderOpens)
+{
+    PrivateBus bus;
+    if (!bus.running())
+        GTEST_SKIP() << "dbus-daemon is not installed";
+    {
+        QDBusConnection app = bus.connect(QStringLiteral("tarnhollow-app"));
+        QDBusConnection desktop = bus.connect(QStringLiteral("tarnhollow-file-manager"));
+        ASSERT_TRUE(app.isConnected());
+        FakeFileManager fileManager;
+        ASSERT_TRUE(desktop.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager));
+        ASSERT_TRUE(desktop.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+        std::vector<QUrl> opened;
+        QtWorkspace workspace({[&](const QUrl& url) { opened.push_back(url); }, [app] { return app; }});
+        workspace.activateFileViewerSelectingURLs({"/media/USB STICK/調査/tarnhollow 1.zip"});
+        ASSERT_TRUE(spinUntil([&] { return !fileManager.shown.empty(); }));
+        EXPECT_EQ(fileManager.shown.front(),
+                  QStringList{QStringLiteral("file:///media/USB%20STICK/%E8%AA%BF%E6%9F%BB/tarnhollow%201.zip")});
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        EXPECT_TRUE(opened.empty()) << "the file manager answered; nothing else opens";
+
+        desktop.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+        workspace.activateFileViewerSelectingURLs({"/media/USB STICK/調査/tarnhollow 1.zip"});
+        ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
+        EXPECT_EQ(opened.front().toLocalFile(), QString::fromUtf8("/media/USB STICK/調査"));
+        EXPECT_EQ(fileManager.shown.size(), 1u);
+        desktop.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
     }
 }
 
