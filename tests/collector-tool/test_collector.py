@@ -238,21 +238,23 @@ def mount_tmpfs(path, options):
     return result.returncode == 0
 
 
-class Failures(unittest.TestCase):
-    """Each failure names its cause and path in Japanese and leaves no archive."""
+class FreshFolders(unittest.TestCase):
+    """A fake root with /etc/hostname and /var/log, and an empty output folder."""
 
     def setUp(self):
-        self.work = tempfile.mkdtemp(prefix="collector-fail-")
+        self.work = tempfile.mkdtemp(prefix="collector-case-")
         self.root = os.path.join(self.work, "root")
         self.out = os.path.join(self.work, "out")
+        os.makedirs(os.path.join(self.root, "etc"))
         os.makedirs(os.path.join(self.root, "var/log"))
         os.makedirs(self.out)
+        with open(os.path.join(self.root, "etc/hostname"), "w") as f:
+            f.write("fake\n")
         self.mounted = False
 
-    def tearDown(self):
-        if self.mounted:
-            subprocess.run(["umount", self.out])
-        shutil.rmtree(self.work, ignore_errors=True)
+
+class Failures(FreshFolders):
+    """Each failure names its cause and path in Japanese and leaves no archive."""
 
     def incompressible(self, size):
         with open(os.path.join(self.root, "var/log/random.bin"), "wb") as f:
@@ -297,19 +299,7 @@ class Failures(unittest.TestCase):
         self.assertIn("見つからない", last_line(raw))
 
 
-class Edges(unittest.TestCase):
-    def setUp(self):
-        self.work = tempfile.mkdtemp(prefix="collector-edge-")
-        self.root = os.path.join(self.work, "root")
-        self.out = os.path.join(self.work, "out")
-        os.makedirs(os.path.join(self.root, "etc"))
-        os.makedirs(self.out)
-        with open(os.path.join(self.root, "etc/hostname"), "w") as f:
-            f.write("fake\n")
-
-    def tearDown(self):
-        shutil.rmtree(self.work, ignore_errors=True)
-
+class Edges(FreshFolders):
     def only_zip(self):
         zips = [n for n in os.listdir(self.out) if n.endswith(".zip")]
         self.assertEqual(len(zips), 1)
