@@ -14,8 +14,9 @@ import hashlib
 import os
 import shlex
 import shutil
+import re
 import signal
-import stat
+import subprocess
 import sys
 import time
 import zipfile
@@ -82,12 +83,18 @@ class Kit:
     """A copy of the built bundle in a hostile folder, as a responder would
     carry it on a stick, and the app's own temporary folder."""
 
-    def __init__(self, desktop, built_bundle):
+    def __init__(self, desktop, built_bundle=None, bundle=None):
+        """Copies `built_bundle` into the hostile folder, or uses a bundle
+        that already lies somewhere (`bundle`)."""
         self.desktop = desktop
-        self.folder = os.path.join(desktop.root, "e2e 証拠's kit")
-        os.mkdir(self.folder)
-        self.bundle = os.path.join(self.folder, "Tarnhollow.app")
-        shutil.copytree(built_bundle, self.bundle, symlinks=True)
+        if bundle is None:
+            self.folder = os.path.join(desktop.root, "e2e 証拠's kit")
+            os.mkdir(self.folder)
+            self.bundle = os.path.join(self.folder, "Tarnhollow.app")
+            shutil.copytree(built_bundle, self.bundle, symlinks=True)
+        else:
+            self.bundle = bundle
+            self.folder = os.path.dirname(bundle)
         self.tmpdir = os.path.join(desktop.root, "tmp")
         os.mkdir(self.tmpdir)
         self.scratch = os.path.join(desktop.root, "scratch")  # for the fakes
@@ -493,6 +500,77 @@ exit 1
     check_answers(desktop)
 
 
+ESSENTIAL_PACKAGES = {"libc6", "libstdc++6", "libgcc-s1"}
+
+
+def packaged(desktop, build_dir):
+    """The .tar.gz that cpack makes: it unpacks into a folder with the
+    bundle, the bundle needs no library outside the packages the README
+    names, and the unpacked app collects."""
+    out = os.path.join(desktop.root, "cpack")
+    made = subprocess.run(["cpack", "--config", os.path.join(build_dir, "CPackConfig.cmake"),
+                           "-B", out], capture_output=True, text=True, timeout=300)
+    expect(made.returncode == 0, f"cpack failed: {made.stdout[-2000:]} {made.stderr[-2000:]}")
+    tarballs = glob.glob(os.path.join(out, "*.tar.gz"))
+    expect(len(tarballs) == 1, f"one .tar.gz from cpack, found {os.listdir(out)}")
+    log(f"package: {os.path.basename(tarballs[0])} ({os.path.getsize(tarballs[0])} bytes)")
+
+    stick = os.path.join(desktop.root, "USB 証拠's stick")
+    os.mkdir(stick)
+    subprocess.run(["tar", "-xzf", tarballs[0], "-C", stick], check=True, timeout=120)
+    tops = os.listdir(stick)
+    expect(len(tops) == 1, f"the package unpacks into one folder, found {tops}")
+    top = os.path.join(stick, tops[0])
+    expect(os.path.isdir(os.path.join(top, "Tarnhollow.app")), f"Tarnhollow.app in {os.listdir(top)}")
+    listed = read_runtime_packages(os.path.join(top, "runtime-packages.txt"))
+
+    bundle = os.path.join(top, "Tarnhollow.app")
+    for program in ("Contents/MacOS/TarnhollowApp", "Contents/MacOS/tarnhollow",
+                    "Contents/Helpers/elevate"):
+        path = os.path.join(bundle, program)
+        expect(os.access(path, os.X_OK), f"{program} is executable in the package")
+        check_needs_only(path, listed | ESSENTIAL_PACKAGES)
+
+    # Run what was unpacked, nothing from the build folder.
+    kit = Kit(desktop, bundle=bundle)
+    kit.start()
+    check_ready_screen(desktop, kit, READY_HEADLINE)
+    started = time.time()
+    desktop.press_return()
+    _, archive = check_done_screen(desktop, kit, started, REFERENCE_RUN_ENDS_WITHIN)
+    check_reference_archive(archive)
+    check_quits(desktop, "shortcut")
+
+
+def read_runtime_packages(path):
+    with open(path, encoding="utf-8") as f:
+        return {line.strip() for line in f if line.strip() and not line.startswith("#")}
+
+
+def check_needs_only(program, allowed):
+    """Every shared library the program asks for comes from an allowed
+    Debian package, and nothing points into a build folder."""
+    dynamic = subprocess.run(["readelf", "-d", program], capture_output=True, text=True,
+                             timeout=30).stdout
+    expect("RPATH" not in dynamic and "RUNPATH" not in dynamic,
+           f"{os.path.basename(program)} has no library search path of its own")
+    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic)
+    ldd = subprocess.run(["ldd", program], capture_output=True, text=True, timeout=30).stdout
+    where = dict(re.findall(r"^\s*(\S+) => (\S+)", ldd, re.M))
+    for library in needed:
+        path = where.get(library)
+        expect(path and path != "not", f"{os.path.basename(program)} finds {library}")
+        owner = subprocess.run(["dpkg", "-S", os.path.realpath(path)], capture_output=True,
+                               text=True, timeout=30)
+        if owner.returncode != 0:  # merged /usr: dpkg may know the other spelling
+            other = os.path.realpath(path).replace("/usr/lib/", "/lib/", 1)
+            owner = subprocess.run(["dpkg", "-S", other], capture_output=True, text=True, timeout=30)
+        package = owner.stdout.split(":", 1)[0]
+        expect(package in allowed,
+               f"{os.path.basename(program)} needs {library} from {package or 'no package'}, "
+               f"which the runtime packages do not name")
+
+
 SCENARIOS = {
     "success": success_with_reference_collector,
     "cancel": cancel_then_run_again,
@@ -502,6 +580,7 @@ SCENARIOS = {
     "launch-failure": launch_failure,
     "flood": flood,
     "runner-error-flood": flood_of_runner_errors,
+    "package": packaged,
 }
 
 
@@ -518,6 +597,7 @@ def main():
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     parser.add_argument("--bundle", required=True)
     parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--build-dir", help="the build folder, for the package scenario")
     parser.add_argument("--deadline", type=int, default=420,
                         help="seconds before the scenario gives up and cleans up")
     args = parser.parse_args()
@@ -533,9 +613,12 @@ def main():
     desktop = Desktop(artifacts)
     try:
         desktop.open()
-        kit = Kit(desktop, args.bundle)
-        log(f"kit: {kit.bundle}")
-        SCENARIOS[args.scenario](desktop, kit)
+        if args.scenario == "package":
+            packaged(desktop, args.build_dir)
+        else:
+            kit = Kit(desktop, args.bundle)
+            log(f"kit: {kit.bundle}")
+            SCENARIOS[args.scenario](desktop, kit)
     except (CheckFailed, _Interrupted) as failure:
         if desktop.window:
             desktop.screenshot("at-failure")
