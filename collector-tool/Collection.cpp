@@ -149,8 +149,9 @@ class Collection::Stream : public EntryStream {
     limit_ = e.node.size > 0 ? e.node.size : kUnknownSizeLimit;
     fd_ = owner_.tree_.openFile(e.node.path);
     if (fd_ < 0) {
+      // Processes end all the time; their files going away is no news.
       e.note = "unreadable now: " + std::string(std::strerror(-fd_));
-      owner_.problem(e.node.path, e.note);
+      owner_.problem(e.node.path, e.note, fd_ != -ENOENT);
       return;
     }
     struct stat st {};
@@ -237,10 +238,10 @@ Collection::Collection(const SourceTree& tree, const std::vector<Item>& items, R
 
 Collection::~Collection() = default;
 
-void Collection::problem(const std::string& path, const std::string& reason) {
+void Collection::problem(const std::string& path, const std::string& reason, bool print) {
   std::string line = escapeName(path) + ": " + reason;
-  if (problems_.size() < kPrintedProblems) writeLine(2, "Skipped " + line);
-  if (problems_.size() == kPrintedProblems) writeLine(2, "More problems are listed in collection.log");
+  if (print && printed_ < kPrintedProblems) writeLine(2, "Not collected: " + line);
+  if (print && ++printed_ == kPrintedProblems) writeLine(2, "Further problems are listed in collection.log only");
   problems_.push_back(std::move(line));
 }
 
@@ -263,7 +264,7 @@ void Collection::addNode(int itemIndex, Node& node) {
     // Try it now, so that a file that cannot be read is skipped, not archived empty.
     const int fd = tree_.openFile(node.path);
     if (fd < 0) {
-      problem(node.path, std::string("unreadable: ") + std::strerror(-fd));
+      if (fd != -ENOENT) problem(node.path, std::string("unreadable: ") + std::strerror(-fd));
       return;
     }
     ::close(fd);

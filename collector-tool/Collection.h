@@ -58,7 +58,7 @@ class Collection {
 
   void list(int itemIndex, const Item& item);
   void addNode(int itemIndex, Node& node);
-  void problem(const std::string& path, const std::string& reason);
+  void problem(const std::string& path, const std::string& reason, bool print = true);
   void announce(int itemIndex);
   std::string entryName(const Entry& entry) const;
   std::string manifestRow(const Entry& entry) const;
@@ -73,6 +73,7 @@ class Collection {
   std::vector<std::string> problems_;
   std::unordered_set<std::string> seen_;  // paths already taken by an item
   int announced_ = 0;
+  std::size_t printed_ = 0;
   std::string manifestSha_;
 };
 
