@@ -1,15 +1,19 @@
 #include "platform/posix/PosixTaskLauncher.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 

@@ -29,13 +29,6 @@ TEST(CommandLineTest, MatchesTheReferenceExampleByteForByte)
               "SUDO_UID=0 SUDO_GID=4294967295 '/c' -o '/o' > '/p' 2>&1");
 }
 
-TEST(CommandLineTest, QuotingEscapesOnlyTheSingleQuote)
-{
-    EXPECT_EQ(contract::shellQuote(""), "''");
-    EXPECT_EQ(contract::shellQuote("a b\"$`\\\n*"), "'a b\"$`\\\n*'");
-    EXPECT_EQ(contract::shellQuote("''"), "''\\'''\\'''");
-}
-
 TEST(CommandLineTest, RunnerGetsTheScriptTheLineAndThePromptInOrder)
 {
     const auto arguments = contract::runnerArguments("LINE");
