@@ -356,17 +356,6 @@ class Desktop:
         def children(node):
             return [ask(node.get_child_at_index, i) for i in range(ask(node.get_child_count))]
 
-        def find(node, wanted, depth=0):
-            if node is None or depth > 12:
-                return None
-            if role(node) == wanted:
-                return node
-            for child in children(node):
-                found = find(child, wanted, depth + 1)
-                if found:
-                    return found
-            return None
-
         if self._controls is None:
             self._controls = self._find_controls(ask, role, children)
         window, headline, bar, detail, detail_is_label, button = self._controls
