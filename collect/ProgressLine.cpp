@@ -37,36 +37,19 @@ bool terminatorStartsAt(const unsigned char* s, std::size_t n, std::size_t i)
     return false;
 }
 
-// Where the line that holds position `i` begins.
-std::size_t lineStart(const unsigned char* s, std::size_t i)
-{
-    while (i >= 8) {
-        const uint64_t v = load(s + i - 8);
-        if ((someBelow(v, 0x0E) | equalBytes(v, 0x85) | equalBytes(v, 0xA8) | equalBytes(v, 0xA9)) == 0) {
-            i -= 8;
-            continue;
-        }
-        for (int k = 0; k < 8; ++k, --i)
-            if (terminatorEndsAt(s, i))
-                return i;
-    }
-    while (i > 0 && !terminatorEndsAt(s, i))
-        --i;
-    return i;
-}
-
 // Where the line that holds position `i` ends (its terminator, or the end).
 std::size_t lineEnd(const unsigned char* s, std::size_t n, std::size_t i)
 {
-    while (n - i >= 8) {
-        const uint64_t v = load(s + i);
-        if ((someBelow(v, 0x0E) | equalBytes(v, 0xC2) | equalBytes(v, 0xE2)) == 0) {
-            i += 8;
-            continue;
+    while (n - i >= Block::size) {
+        const Block block(s + i);
+        uint32_t candidates = block.atMost(0x0D) | block.equal(0xC2) | block.equal(0xE2);
+        while (candidates) {
+            const std::size_t at = i + static_cast<std::size_t>(lowestBit(candidates));
+            if (terminatorStartsAt(s, n, at))
+                return at;
+            candidates &= candidates - 1;
         }
-        for (int k = 0; k < 8; ++k, ++i)
-            if (terminatorStartsAt(s, n, i))
-                return i;
+        i += Block::size;
     }
     while (i < n && !terminatorStartsAt(s, n, i))
         ++i;
@@ -78,17 +61,17 @@ std::size_t lastMarker(const unsigned char* s, std::size_t limit)
 {
     if (limit < marker.size())
         return none;
-    // Candidates are the positions below `i`; a word holds eight of them,
-    // tested on their 'C' and on their 'g'.
+    // Candidates are the positions below `i`, tested a block at a time on
+    // their 'C' and on their 'g'.
     std::size_t i = limit - marker.size() + 1;
-    while (i >= 8) {
-        const std::size_t base = i - 8;
-        uint64_t hits = equalBytes(load(s + base), 'C') & equalBytes(load(s + base + 9), 'g');
+    while (i >= Block::size) {
+        const std::size_t base = i - Block::size;
+        uint32_t hits = Block(s + base).equal('C') & Block(s + base + 9).equal('g');
         while (hits) {
-            const int k = highestByte(hits);
+            const int k = highestBit(hits);
             if (std::memcmp(s + base + k, marker.data(), marker.size()) == 0)
                 return base + k;
-            hits = withoutByte(hits, k);
+            hits &= ~(uint32_t{1} << k);
         }
         i = base;
     }
@@ -112,10 +95,12 @@ public:
             const std::size_t found = lastMarker(s_, limit);
             if (found == none)
                 return std::nullopt;
-            const std::size_t begin = lineStart(s_, found);
             const std::size_t end = lineEnd(s_, n_, found + marker.size());
-            if (auto match = matchOnLine(begin, end))
-                return match;
+            std::optional<Tail> tail;
+            const std::size_t begin = lineStartAndLastTail(end, tail);
+            if (tail)
+                if (auto match = matchOnLine(begin, *tail))
+                    return match;
             limit = begin;
         }
     }
@@ -126,40 +111,56 @@ private:
         Span number, total;
     };
 
-    std::optional<Located> matchOnLine(std::size_t begin, std::size_t end) const
+    std::optional<Located> matchOnLine(std::size_t begin, const Tail& tail) const
     {
         // The greedy name runs to the line's last count; the first
         // "Collecting " that leaves at least one character before that count
         // starts the match.
-        const auto tail = lastTail(begin, end);
-        if (!tail || tail->begin < begin + marker.size() + 1)
+        if (tail.begin < begin + marker.size() + 1)
             return std::nullopt;
-        const std::string_view before(reinterpret_cast<const char*>(s_) + begin, tail->begin - 1 - begin);
+        const std::string_view before(reinterpret_cast<const char*>(s_) + begin, tail.begin - 1 - begin);
         const std::size_t start = before.find(marker);
         if (start == none)
             return std::nullopt;
         Located located;
-        located.whole = {begin + start, tail->end};
-        located.name = {begin + start + marker.size(), tail->begin};
-        located.number = tail->number;
-        located.total = tail->total;
+        located.whole = {begin + start, tail.end};
+        located.name = {begin + start + marker.size(), tail.begin};
+        located.number = tail.number;
+        located.total = tail.total;
         return located;
     }
 
-    // The last " (digits/digits)" in [begin, end).
-    std::optional<Tail> lastTail(std::size_t begin, std::size_t end) const
+    // One pass back from the line's end `end`: the last " (digits/digits)"
+    // of the line goes into `tail`, and the line's start is returned.
+    std::size_t lineStartAndLastTail(std::size_t end, std::optional<Tail>& tail) const
     {
-        std::size_t to = end;
-        while (to > begin + 1) {
-            const std::size_t open = lastByte(s_, begin + 1, to, '(');
-            if (open == none)
-                return std::nullopt;
-            if (s_[open - 1] == ' ')
-                if (auto tail = tailAt(open - 1))
-                    return tail;
-            to = open;
+        // Looks at the byte just below `i`: true when a line end stops there.
+        auto stopsAt = [&](std::size_t i) {
+            if (terminatorEndsAt(s_, i))
+                return true;
+            if (!tail && i >= 2 && s_[i - 1] == '(' && s_[i - 2] == ' ')
+                tail = tailAt(i - 2);
+            return false;
+        };
+        std::size_t i = end; // the bytes below `i` are still to be seen
+        while (i >= Block::size) {
+            const std::size_t base = i - Block::size;
+            const Block block(s_ + base);
+            uint32_t candidates = block.atMost(0x0D) | block.equal(0x85) | block.equal(0xA8) | block.equal(0xA9);
+            if (!tail)
+                candidates |= block.equal('(');
+            while (candidates) {
+                const int k = highestBit(candidates);
+                if (stopsAt(base + k + 1))
+                    return base + k + 1;
+                candidates &= ~(uint32_t{1} << k);
+            }
+            i = base;
         }
-        return std::nullopt;
+        for (; i > 0; --i)
+            if (stopsAt(i))
+                return i;
+        return 0;
     }
 
     std::optional<Tail> tailAt(std::size_t at) const
