@@ -106,6 +106,8 @@ protected:
     QWidget* window() const { return toolkit.qt.window(); }
     QWidget* content() const { return window()->findChild<QWidget*>(QStringLiteral("content")); }
     QPushButton* pushButton() const { return toolkit.button->button(); }
+    // The detail text's place in the stack; the text scrolls inside it.
+    QWidget* detailArea() const { return content()->findChild<QWidget*>(QStringLiteral("detailArea")); }
 
     // Each screen as the collection steps leave it, with the longest texts
     // a real run shows.

@@ -7,6 +7,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <cstdio>
 
@@ -70,7 +72,8 @@ TEST_F(WindowTest, EveryScreenIsLaidOutWithNothingCutOff)
 
         QWidget* status = toolkit.status->widget();
         QWidget* bar = toolkit.bar->widget();
-        QWidget* detail = toolkit.detail->widget();
+        QWidget* detail = detailArea();
+        QWidget* text = toolkit.detail->widget();
         QWidget* button = pushButton();
         const bool barShown = screen != Screen::ready && screen != Screen::failed;
         EXPECT_EQ(bar->isVisibleTo(content()), barShown);
@@ -96,13 +99,15 @@ TEST_F(WindowTest, EveryScreenIsLaidOutWithNothingCutOff)
             EXPECT_EQ(bar->width(), 440);
         }
         EXPECT_EQ(detail->width(), 440);
+        EXPECT_EQ(text->width(), 440) << "no scroll bar";
 
         // Nothing cut off: every text has the room it needs.
         QLabel* headline = toolkit.status->label();
         EXPECT_FALSE(headline->wordWrap()) << "the headline fits on one line";
         EXPECT_LE(QFontMetrics(headline->font()).horizontalAdvance(headline->text()), headline->width());
         EXPECT_LE(headline->sizeHint().height(), headline->height());
-        EXPECT_LE(detail->heightForWidth(detail->width()), detail->height());
+        EXPECT_LE(text->heightForWidth(text->width()), text->height());
+        EXPECT_EQ(text->height(), detail->height()) << "the whole text in view";
         EXPECT_LE(button->sizeHint().width(), button->width());
         EXPECT_LE(button->sizeHint().height(), button->height());
 
@@ -111,7 +116,7 @@ TEST_F(WindowTest, EveryScreenIsLaidOutWithNothingCutOff)
             EXPECT_EQ(content()->height(), 180);
         }
         std::printf("[ %s ] content height %d, detail %d lines high %d\n", nameOf(screen), content()->height(),
-                    detail->height() / QFontMetrics(detail->font()).lineSpacing(), detail->height());
+                    text->height() / QFontMetrics(text->font()).lineSpacing(), text->height());
 
         if (screen != Screen::progress) {
             const QString file = QStringLiteral(TARNHOLLOW_SCREENSHOT_DIR "/screen-%1.png").arg(nameOf(screen));
@@ -143,7 +148,7 @@ TEST_F(WindowTest, AHiddenBarTakesNoRoomAndComesBackInPlace)
 {
     show(Screen::ready);
     QWidget* status = toolkit.status->widget();
-    QWidget* detail = toolkit.detail->widget();
+    QWidget* detail = detailArea();
     EXPECT_EQ(detail->y(), status->geometry().bottom() + 1 + 12);
 
     toolkit.bar->setHidden(false);
@@ -157,7 +162,7 @@ TEST_F(WindowTest, AHiddenBarTakesNoRoomAndComesBackInPlace)
     EXPECT_EQ(detail->y(), status->geometry().bottom() + 1 + 12);
 }
 
-TEST_F(WindowTest, AHugeFailureMessageGrowsTheWindowButNotPastTheScreen)
+TEST_F(WindowTest, AHugeFailureMessageScrollsOnceTheWindowIsAsHighAsTheScreen)
 {
     std::string message;
     for (int i = 0; i < 200; ++i)
@@ -167,6 +172,22 @@ TEST_F(WindowTest, AHugeFailureMessageGrowsTheWindowButNotPastTheScreen)
     const QRect screen = window()->screen()->availableGeometry();
     EXPECT_GT(content()->height(), 180);
     EXPECT_LE(window()->height(), screen.height());
+
+    // The button stays in view and the text can be scrolled to its end.
+    QWidget* button = pushButton();
+    EXPECT_LE(button->geometry().bottom() + 1 + 20, content()->height());
+    EXPECT_EQ(button->y(), detailArea()->geometry().bottom() + 1 + 12);
+    auto* area = static_cast<QScrollArea*>(detailArea());
+    EXPECT_TRUE(area->verticalScrollBar()->isVisible());
+    WrappingText* text = toolkit.detail->text();
+    EXPECT_LE(text->heightForWidth(text->width()), text->height());
+    window()->grab().save(QStringLiteral(TARNHOLLOW_SCREENSHOT_DIR "/screen-failed-long.png"));
+
+    // Back to a short text, the window shrinks to its usual size.
+    probe->fail("short");
+    settle();
+    EXPECT_EQ(content()->height(), 180);
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -66,6 +67,38 @@ protected:
         if (event->type() == QEvent::LayoutRequest)
             fit(); // a text or the bar's visibility changed
         return handled;
+    }
+};
+
+// Holds the detail text. It is as high as the text needs, unless the window
+// has reached the height of the screen: then the text scrolls, so that all
+// of it stays readable and the button stays in view.
+class DetailArea final : public QScrollArea {
+public:
+    explicit DetailArea(QWidget* text)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidget(text);
+        viewport()->setAutoFillBackground(false);
+        text->setAutoFillBackground(false);
+        QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return widget()->heightForWidth(width); }
+    QSize sizeHint() const override { return {QtToolkit::barWidth, heightForWidth(QtToolkit::barWidth)}; }
+    QSize minimumSizeHint() const override { return {0, QFontMetrics(widget()->font()).lineSpacing()}; }
+
+protected:
+    bool viewportEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            updateGeometry(); // the text changed: the window may have to grow
+        return QScrollArea::viewportEvent(event);
     }
 };
 
@@ -147,7 +180,9 @@ std::unique_ptr<Window> QtToolkit::setupWindow(TextField& status, TextField& det
     auto* stack = static_cast<QVBoxLayout*>(content->layout());
     stack->addWidget(headline.widget());
     stack->addWidget(progress.widget(), 0, Qt::AlignLeading);
-    stack->addWidget(text.widget());
+    auto* detailArea = new DetailArea(text.widget());
+    detailArea->setObjectName(QStringLiteral("detailArea"));
+    stack->addWidget(detailArea);
     stack->addWidget(push.widget(), 0, Qt::AlignLeading);
     stack->addStretch(1); // spare height stays below the button
     progress.bar()->setFixedWidth(barWidth);
