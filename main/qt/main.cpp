@@ -17,34 +17,48 @@ using namespace tarnhollow;
 
 // The shared application object, and the controller, kept for the life of
 // the process.
-std::unique_ptr<QApplication> app;
+QApplication* app = nullptr;
 std::shared_ptr<AppDelegate> delegate;
+
+namespace {
+
+// The platform's services, made once. They are never torn down: a collection
+// still running when the user quits reaches them from its own thread until
+// the process ends.
+struct Services {
+    QtToolkit toolkit;
+    QtScheduler scheduler;
+    PosixTaskLauncher tasks;
+    QtWorkspace workspace;
+    PosixFileSystem files;
+    LinuxSystem system;
+    IcuTextServices text;
+    Platform platform{toolkit, scheduler, tasks, workspace, files, system, text};
+};
+Services* services = nullptr;
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     // The application object comes first: the controls need it.
-    app = std::make_unique<QApplication>(argc, argv);
+    app = new QApplication(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnhollow"));
 
-    {
-        QtToolkit toolkit;
-        QtScheduler scheduler;
-        PosixTaskLauncher tasks;
-        QtWorkspace workspace;
-        PosixFileSystem files;
-        LinuxSystem system;
-        IcuTextServices text;
-        Platform platform{toolkit, scheduler, tasks, workspace, files, system, text};
+    services = new Services;
+    delegate = AppDelegate::create(services->platform);
+    attachDelegate(*app, delegate);
+    app->exec();
 
-        delegate = AppDelegate::create(platform);
-        attachDelegate(*app, delegate);
-        app->exec();
-
-        // Quitting stops nothing of a collection: a run still in flight
-        // holds the controller itself and dies with the process. Otherwise
-        // the window goes now, while Qt is still up.
-        delegate.reset();
+    // Quitting stops nothing of a collection. Without a run in flight the
+    // window goes now, while Qt is still up; a run in flight holds the
+    // controller itself, and both stay until the process ends.
+    services->scheduler.stop();
+    const bool runInFlight = delegate.use_count() > 1;
+    delegate.reset();
+    if (!runInFlight) {
+        delete app;
+        app = nullptr;
     }
-    app.reset();
     return 0;
 }

@@ -58,9 +58,7 @@ private:
     std::shared_ptr<TickState> state_;
 };
 
-// Steps posted after the scheduler has gone, while the process ends. They
-// may hold the last reference to objects that must not be destroyed off the
-// main thread, so they are kept, never run and never destroyed.
+// Steps posted after the main queue has ended, while the process ends.
 std::vector<std::function<void()>>& abandonedSteps()
 {
     static auto* steps = new std::vector<std::function<void()>>;
@@ -79,14 +77,16 @@ QtScheduler::QtScheduler() : queue_(std::make_shared<MainQueue>())
     queue_->receiver = new QObject;
 }
 
-QtScheduler::~QtScheduler()
+QtScheduler::~QtScheduler() { stop(); }
+
+void QtScheduler::stop()
 {
     QObject* receiver = nullptr;
     {
         std::lock_guard lock(queue_->mutex);
         std::swap(receiver, queue_->receiver);
     }
-    delete receiver; // drops the steps still queued, here on the main thread
+    delete receiver; // drops the steps still queued
 }
 
 std::unique_ptr<Timer> QtScheduler::scheduleRepeatingTimer(double seconds, std::function<void()> tick)
