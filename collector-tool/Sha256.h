@@ -8,20 +8,20 @@
 namespace tarnhollow::tool {
 
 class Sha256 {
- public:
-  Sha256();
-  ~Sha256();
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
+public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
 
-  void reset();
-  void update(const void* data, std::size_t size);
-  // Lower-case hex digest; the hasher must be reset before it is used again.
-  std::string finishHex();
+    void reset();
+    void update(const void* data, std::size_t size);
+    // Lower-case hex digest; the hasher must be reset before it is used again.
+    std::string finishHex();
 
- private:
-  struct State;
-  std::unique_ptr<State> state_;
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 } // namespace tarnhollow::tool

@@ -19,261 +19,313 @@ namespace tarnhollow::tool {
 namespace {
 
 #ifdef O_NOATIME
-constexpr int kNoAtime = O_NOATIME;
+    constexpr int kNoAtime = O_NOATIME;
 #else
-constexpr int kNoAtime = 0;
+    constexpr int kNoAtime = 0;
 #endif
 
-// Neither reading nor listing may change the access time where the system
-// lets us say so; O_NOATIME is refused for files of other owners without
-// the capability, then we go on without it.
-int openNoAtime(int dirFd, const char* name, int flags) {
-  int fd = ::openat(dirFd, name, flags | kNoAtime);
-  if (fd < 0 && errno == EPERM && kNoAtime != 0) fd = ::openat(dirFd, name, flags);
-  return fd;
-}
+    // Neither reading nor listing may change the access time where the system
+    // lets us say so; O_NOATIME is refused for files of other owners without
+    // the capability, then we go on without it.
+    int openNoAtime(int dirFd, const char* name, int flags)
+    {
+        int fd = ::openat(dirFd, name, flags | kNoAtime);
+        if (fd < 0 && errno == EPERM && kNoAtime != 0)
+            fd = ::openat(dirFd, name, flags);
+        return fd;
+    }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::size_t i = 0;
-  while (i <= text.size()) {
-    const std::size_t j = text.find(separator, i);
-    const std::size_t end = j == std::string::npos ? text.size() : j;
-    if (end > i) parts.push_back(text.substr(i, end - i));
-    i = end + 1;
-  }
-  return parts;
-}
+    std::vector<std::string> split(const std::string& text, char separator)
+    {
+        std::vector<std::string> parts;
+        std::size_t i = 0;
+        while (i <= text.size()) {
+            const std::size_t j = text.find(separator, i);
+            const std::size_t end = j == std::string::npos ? text.size() : j;
+            if (end > i)
+                parts.push_back(text.substr(i, end - i));
+            i = end + 1;
+        }
+        return parts;
+    }
 
-bool isWildcard(const std::string& part) { return part.find_first_of("*?[") != std::string::npos; }
+    bool isWildcard(const std::string& part)
+    {
+        return part.find_first_of("*?[") != std::string::npos;
+    }
 
-std::string joined(const std::string& prefix, const std::string& name) {
-  return prefix == "/" ? "/" + name : prefix + "/" + name;
-}
+    std::string joined(const std::string& prefix, const std::string& name)
+    {
+        return prefix == "/" ? "/" + name : prefix + "/" + name;
+    }
 
-// Sorted names of a folder's entries, without "." and "..".
-bool readNames(int fd, std::vector<std::string>& names) {
-  const int copy = ::dup(fd);
-  if (copy < 0) return false;
-  DIR* dir = ::fdopendir(copy);
-  if (dir == nullptr) {
-    ::close(copy);
-    return false;
-  }
-  errno = 0;
-  while (dirent* entry = ::readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-      names.emplace_back(entry->d_name);
-  }
-  const bool ok = errno == 0;
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return ok;
-}
+    // Sorted names of a folder's entries, without "." and "..".
+    bool readNames(int fd, std::vector<std::string>& names)
+    {
+        const int copy = ::dup(fd);
+        if (copy < 0)
+            return false;
+        DIR* dir = ::fdopendir(copy);
+        if (dir == nullptr) {
+            ::close(copy);
+            return false;
+        }
+        errno = 0;
+        while (dirent* entry = ::readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.emplace_back(entry->d_name);
+        }
+        const bool ok = errno == 0;
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+        return ok;
+    }
 
-std::string errorText(int error) { return std::strerror(error); }
+    std::string errorText(int error)
+    {
+        return std::strerror(error);
+    }
 
 } // namespace
 
-const char* typeName(mode_t mode) {
-  if (S_ISREG(mode)) return "file";
-  if (S_ISDIR(mode)) return "folder";
-  if (S_ISLNK(mode)) return "link";
-  if (S_ISFIFO(mode)) return "fifo";
-  if (S_ISSOCK(mode)) return "socket";
-  if (S_ISCHR(mode)) return "char-device";
-  if (S_ISBLK(mode)) return "block-device";
-  return "other";
+const char* typeName(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return "file";
+    if (S_ISDIR(mode))
+        return "folder";
+    if (S_ISLNK(mode))
+        return "link";
+    if (S_ISFIFO(mode))
+        return "fifo";
+    if (S_ISSOCK(mode))
+        return "socket";
+    if (S_ISCHR(mode))
+        return "char-device";
+    if (S_ISBLK(mode))
+        return "block-device";
+    return "other";
 }
 
-SourceTree::~SourceTree() {
-  if (rootFd_ >= 0) ::close(rootFd_);
+SourceTree::~SourceTree()
+{
+    if (rootFd_ >= 0)
+        ::close(rootFd_);
 }
 
-bool SourceTree::open(const std::string& root, std::string& error) {
-  rootFd_ = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (rootFd_ < 0) error = errorText(errno);
-  return rootFd_ >= 0;
+bool SourceTree::open(const std::string& root, std::string& error)
+{
+    rootFd_ = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd_ < 0)
+        error = errorText(errno);
+    return rootFd_ >= 0;
 }
 
-void SourceTree::exclude(dev_t dev, ino_t ino) { excluded_.emplace_back(dev, ino); }
+void SourceTree::exclude(dev_t dev, ino_t ino)
+{
+    excluded_.emplace_back(dev, ino);
+}
 
-int SourceTree::openFolder(int dirFd, const std::string& name) const {
-  return openNoAtime(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+int SourceTree::openFolder(int dirFd, const std::string& name) const
+{
+    return openNoAtime(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 }
 
 bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string& path, Node& node,
-                          const ProblemHandler& problem) const {
-  struct stat st {};
-  if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno != ENOENT) problem(path, "cannot examine: " + errorText(errno));
-    return false;
-  }
-  if (std::find(excluded_.begin(), excluded_.end(), std::make_pair(st.st_dev, st.st_ino)) != excluded_.end())
-    return false;
-  node = Node{};
-  node.path = path;
-  node.mode = st.st_mode;
-  node.uid = st.st_uid;
-  node.gid = st.st_gid;
-  node.size = static_cast<std::uint64_t>(st.st_size);
-#ifdef __APPLE__
-  node.mtime = st.st_mtimespec;
-#else
-  node.mtime = st.st_mtim;
-#endif
-  node.rdev = st.st_rdev;
-  if (S_ISLNK(st.st_mode)) {
-    std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 256, '\0');
-    const ssize_t n = ::readlinkat(dirFd, name.c_str(), target.data(), target.size());
-    if (n < 0) {
-      // Kernel threads have /proc links that cannot be read; they simply have no target.
-      if (errno != ENOENT) problem(path, "cannot read link: " + errorText(errno));
-      return false;
+    const ProblemHandler& problem) const
+{
+    struct stat st { };
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            problem(path, "cannot examine: " + errorText(errno));
+        return false;
     }
-    target.resize(static_cast<std::size_t>(n));
-    node.linkTarget = target;
-  }
-  return true;
+    if (std::find(excluded_.begin(), excluded_.end(), std::make_pair(st.st_dev, st.st_ino))
+        != excluded_.end())
+        return false;
+    node = Node {};
+    node.path = path;
+    node.mode = st.st_mode;
+    node.uid = st.st_uid;
+    node.gid = st.st_gid;
+    node.size = static_cast<std::uint64_t>(st.st_size);
+#ifdef __APPLE__
+    node.mtime = st.st_mtimespec;
+#else
+    node.mtime = st.st_mtim;
+#endif
+    node.rdev = st.st_rdev;
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 256, '\0');
+        const ssize_t n = ::readlinkat(dirFd, name.c_str(), target.data(), target.size());
+        if (n < 0) {
+            // Kernel threads have /proc links that cannot be read; they simply have no target.
+            if (errno != ENOENT)
+                problem(path, "cannot read link: " + errorText(errno));
+            return false;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        node.linkTarget = target;
+    }
+    return true;
 }
 
 void SourceTree::expand(const std::string& pattern, int maxDepth, const std::function<void(Node&)>& visit,
-                        const ProblemHandler& problem) const {
-  const auto parts = split(pattern, '/');
-  if (!parts.empty()) match(rootFd_, "/", parts, 0, maxDepth, visit, problem);
+    const ProblemHandler& problem) const
+{
+    const auto parts = split(pattern, '/');
+    if (!parts.empty())
+        match(rootFd_, "/", parts, 0, maxDepth, visit, problem);
 }
 
 void SourceTree::match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts,
-                       std::size_t index, int maxDepth, const std::function<void(Node&)>& visit,
-                       const ProblemHandler& problem) const {
-  const std::string& part = parts[index];
-  std::vector<std::string> names;
-  if (part.size() > 2 && part.front() == '{' && part.back() == '}') {
-    names = split(part.substr(1, part.size() - 2), ',');
-  } else if (isWildcard(part)) {
-    std::vector<std::string> all;
-    if (!readNames(dirFd, all)) {
-      problem(prefix, "cannot list folder: " + errorText(errno));
-      return;
-    }
-    for (auto& name : all)
-      if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0) names.push_back(std::move(name));
-  } else {
-    names.push_back(part);
-  }
-
-  const bool last = index + 1 == parts.size();
-  for (const auto& name : names) {
-    const std::string path = joined(prefix, name);
-    Node node;
-    if (!makeNode(dirFd, name, path, node, problem)) continue;
-    if (!S_ISDIR(node.mode)) {
-      // A link in the middle of a pattern is recorded, not followed.
-      if (last || S_ISLNK(node.mode)) visit(node);
-      continue;
-    }
-    if (last) {
-      visit(node);
-      if (maxDepth < 0) continue;
-    }
-    const int fd = openFolder(dirFd, name);
-    if (fd < 0) {
-      problem(path, "cannot open folder: " + errorText(errno));
-      continue;
-    }
-    if (last) {
-      Walker walker(*this, fd, path, maxDepth, problem);
-      Node below;
-      while (walker.next(below)) visit(below);
+    std::size_t index, int maxDepth, const std::function<void(Node&)>& visit,
+    const ProblemHandler& problem) const
+{
+    const std::string& part = parts[index];
+    std::vector<std::string> names;
+    if (part.size() > 2 && part.front() == '{' && part.back() == '}') {
+        names = split(part.substr(1, part.size() - 2), ',');
+    } else if (isWildcard(part)) {
+        std::vector<std::string> all;
+        if (!readNames(dirFd, all)) {
+            problem(prefix, "cannot list folder: " + errorText(errno));
+            return;
+        }
+        for (auto& name : all)
+            if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0)
+                names.push_back(std::move(name));
     } else {
-      match(fd, path, parts, index + 1, maxDepth, visit, problem);
-      ::close(fd);
+        names.push_back(part);
     }
-  }
+
+    const bool last = index + 1 == parts.size();
+    for (const auto& name : names) {
+        const std::string path = joined(prefix, name);
+        Node node;
+        if (!makeNode(dirFd, name, path, node, problem))
+            continue;
+        if (!S_ISDIR(node.mode)) {
+            // A link in the middle of a pattern is recorded, not followed.
+            if (last || S_ISLNK(node.mode))
+                visit(node);
+            continue;
+        }
+        if (last) {
+            visit(node);
+            if (maxDepth < 0)
+                continue;
+        }
+        const int fd = openFolder(dirFd, name);
+        if (fd < 0) {
+            problem(path, "cannot open folder: " + errorText(errno));
+            continue;
+        }
+        if (last) {
+            Walker walker(*this, fd, path, maxDepth, problem);
+            Node below;
+            while (walker.next(below))
+                visit(below);
+        } else {
+            match(fd, path, parts, index + 1, maxDepth, visit, problem);
+            ::close(fd);
+        }
+    }
 }
 
-int SourceTree::openFile(const std::string& path) const {
-  return openBelowRoot(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+int SourceTree::openFile(const std::string& path) const
+{
+    return openBelowRoot(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 
-std::unique_ptr<SourceTree::Walker> SourceTree::walk(const std::string& path, int maxDepth,
-                                                     const ProblemHandler& problem) const {
-  const int fd = openBelowRoot(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    problem(path, "cannot open folder: " + errorText(-fd));
-    return nullptr;
-  }
-  return std::make_unique<Walker>(*this, fd, path, maxDepth, problem);
+std::unique_ptr<SourceTree::Walker> SourceTree::walk(
+    const std::string& path, int maxDepth, const ProblemHandler& problem) const
+{
+    const int fd = openBelowRoot(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem(path, "cannot open folder: " + errorText(-fd));
+        return nullptr;
+    }
+    return std::make_unique<Walker>(*this, fd, path, maxDepth, problem);
 }
 
-int SourceTree::openBelowRoot(const std::string& path, int flags) const {
-  const std::size_t start = path.find_first_not_of('/');
-  const std::string relative = start == std::string::npos ? std::string(".") : path.substr(start);
+int SourceTree::openBelowRoot(const std::string& path, int flags) const
+{
+    const std::size_t start = path.find_first_not_of('/');
+    const std::string relative = start == std::string::npos ? std::string(".") : path.substr(start);
 #ifdef __linux__
-  // No link anywhere on the way: the path must lead where it led when listed.
-  open_how how{};
-  how.flags = static_cast<std::uint64_t>(flags | kNoAtime);
-  how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
-  long fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
-  if (fd < 0 && errno == EPERM && kNoAtime != 0) {
-    how.flags = static_cast<std::uint64_t>(flags);
-    fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
-  }
-  if (fd >= 0) return static_cast<int>(fd);
-  if (errno != ENOSYS) return -errno;
+    // No link anywhere on the way: the path must lead where it led when listed.
+    open_how how {};
+    how.flags = static_cast<std::uint64_t>(flags | kNoAtime);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    long fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
+    if (fd < 0 && errno == EPERM && kNoAtime != 0) {
+        how.flags = static_cast<std::uint64_t>(flags);
+        fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
+    }
+    if (fd >= 0)
+        return static_cast<int>(fd);
+    if (errno != ENOSYS)
+        return -errno;
 #endif
-  const int plain = openNoAtime(rootFd_, relative.c_str(), flags);
-  return plain >= 0 ? plain : -errno;
+    const int plain = openNoAtime(rootFd_, relative.c_str(), flags);
+    return plain >= 0 ? plain : -errno;
 }
 
 struct SourceTree::Walker::Frame {
-  int fd;
-  std::string path;
-  std::vector<std::string> names;
-  std::size_t next = 0;
-  ~Frame() { ::close(fd); }
+    int fd;
+    std::string path;
+    std::vector<std::string> names;
+    std::size_t next = 0;
+    ~Frame() { ::close(fd); }
 };
 
-SourceTree::Walker::Walker(const SourceTree& tree, int folderFd, const std::string& path, int maxDepth,
-                           ProblemHandler problem)
-    : tree_(tree), maxDepth_(maxDepth), problem_(std::move(problem)) {
-  push(folderFd, path);
+SourceTree::Walker::Walker(
+    const SourceTree& tree, int folderFd, const std::string& path, int maxDepth, ProblemHandler problem)
+    : tree_(tree)
+    , maxDepth_(maxDepth)
+    , problem_(std::move(problem))
+{
+    push(folderFd, path);
 }
 
 SourceTree::Walker::~Walker() = default;
 
-void SourceTree::Walker::push(int fd, const std::string& path) {
-  auto frame = std::make_unique<Frame>();
-  frame->fd = fd;
-  frame->path = path;
-  if (!readNames(fd, frame->names)) {
-    problem_(path, "cannot list folder: " + errorText(errno));
-    frame->names.clear();
-  }
-  stack_.push_back(std::move(frame));
+void SourceTree::Walker::push(int fd, const std::string& path)
+{
+    auto frame = std::make_unique<Frame>();
+    frame->fd = fd;
+    frame->path = path;
+    if (!readNames(fd, frame->names)) {
+        problem_(path, "cannot list folder: " + errorText(errno));
+        frame->names.clear();
+    }
+    stack_.push_back(std::move(frame));
 }
 
-bool SourceTree::Walker::next(Node& node) {
-  while (!stack_.empty()) {
-    Frame& top = *stack_.back();
-    if (top.next == top.names.size()) {
-      stack_.pop_back();
-      continue;
+bool SourceTree::Walker::next(Node& node)
+{
+    while (!stack_.empty()) {
+        Frame& top = *stack_.back();
+        if (top.next == top.names.size()) {
+            stack_.pop_back();
+            continue;
+        }
+        const std::string& name = top.names[top.next++];
+        const std::string path = joined(top.path, name);
+        if (!tree_.makeNode(top.fd, name, path, node, problem_))
+            continue;
+        const bool deeper = maxDepth_ <= 0 || static_cast<int>(stack_.size()) < maxDepth_;
+        if (S_ISDIR(node.mode) && deeper) {
+            const int fd = tree_.openFolder(top.fd, name);
+            if (fd < 0)
+                problem_(path, "cannot open folder: " + errorText(errno));
+            else
+                push(fd, path); // invalidates top
+        }
+        return true;
     }
-    const std::string& name = top.names[top.next++];
-    const std::string path = joined(top.path, name);
-    if (!tree_.makeNode(top.fd, name, path, node, problem_)) continue;
-    const bool deeper = maxDepth_ <= 0 || static_cast<int>(stack_.size()) < maxDepth_;
-    if (S_ISDIR(node.mode) && deeper) {
-      const int fd = tree_.openFolder(top.fd, name);
-      if (fd < 0)
-        problem_(path, "cannot open folder: " + errorText(errno));
-      else
-        push(fd, path);  // invalidates top
-    }
-    return true;
-  }
-  return false;
+    return false;
 }
 
 } // namespace tarnhollow::tool

@@ -8,138 +8,162 @@ namespace tarnhollow::tool {
 
 namespace {
 
-// Length of the valid UTF-8 sequence at the start of s, or 0.
-std::size_t validSequence(std::string_view s) {
-  const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char c = b(0);
-  if (c < 0x80) return 1;
-  std::size_t len;
-  char32_t cp;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (s.size() < len) return 0;
-  for (std::size_t i = 1; i < len; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i) & 0x3F);
-  }
-  if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)) return 0;
-  if (cp >= 0xD800 && cp <= 0xDFFF) return 0;
-  if (cp > 0x10FFFF) return 0;
-  // C1 controls can move a terminal's cursor as well as the C0 ones.
-  if (cp >= 0x80 && cp <= 0x9F) return 0;
-  return len;
-}
+    // Length of the valid UTF-8 sequence at the start of s, or 0.
+    std::size_t validSequence(std::string_view s)
+    {
+        const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+        const unsigned char c = b(0);
+        if (c < 0x80)
+            return 1;
+        std::size_t len;
+        char32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return 0;
+        }
+        if (s.size() < len)
+            return 0;
+        for (std::size_t i = 1; i < len; ++i) {
+            if ((b(i) & 0xC0) != 0x80)
+                return 0;
+            cp = (cp << 6) | (b(i) & 0x3F);
+        }
+        if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000))
+            return 0;
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            return 0;
+        if (cp > 0x10FFFF)
+            return 0;
+        // C1 controls can move a terminal's cursor as well as the C0 ones.
+        if (cp >= 0x80 && cp <= 0x9F)
+            return 0;
+        return len;
+    }
 
-void appendEscaped(std::string& out, unsigned char c) {
-  static const char digits[] = "0123456789ABCDEF";
-  out += '%';
-  out += digits[c >> 4];
-  out += digits[c & 0xF];
-}
+    void appendEscaped(std::string& out, unsigned char c)
+    {
+        static const char digits[] = "0123456789ABCDEF";
+        out += '%';
+        out += digits[c >> 4];
+        out += digits[c & 0xF];
+    }
 
 } // namespace
 
-std::string escapeName(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x20 || c == 0x7F || c == '%') {
-      appendEscaped(out, c);
-      ++i;
-      continue;
+std::string escapeName(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x20 || c == 0x7F || c == '%') {
+            appendEscaped(out, c);
+            ++i;
+            continue;
+        }
+        const std::size_t len = validSequence(bytes.substr(i));
+        if (len == 0) {
+            appendEscaped(out, c);
+            ++i;
+        } else {
+            out.append(bytes.substr(i, len));
+            i += len;
+        }
     }
-    const std::size_t len = validSequence(bytes.substr(i));
-    if (len == 0) {
-      appendEscaped(out, c);
-      ++i;
-    } else {
-      out.append(bytes.substr(i, len));
-      i += len;
+    return out;
+}
+
+std::string isoUtc(const struct timespec& t)
+{
+    struct tm tm { };
+    gmtime_r(&t.tv_sec, &tm);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%09ldZ", tm.tm_year + 1900, tm.tm_mon + 1,
+        tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long>(t.tv_nsec));
+    return buf;
+}
+
+std::string compactUtc(std::time_t t)
+{
+    struct tm tm { };
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &tm);
+    return buf;
+}
+
+std::string octal(unsigned value, int width)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%0*o", width, value);
+    return buf;
+}
+
+std::string hex(const unsigned char* data, std::size_t size)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out(size * 2, '0');
+    for (std::size_t i = 0; i < size; ++i) {
+        out[2 * i] = digits[data[i] >> 4];
+        out[2 * i + 1] = digits[data[i] & 0xF];
     }
-  }
-  return out;
+    return out;
 }
 
-std::string isoUtc(const struct timespec& t) {
-  struct tm tm {};
-  gmtime_r(&t.tv_sec, &tm);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%09ldZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long>(t.tv_nsec));
-  return buf;
+bool parseDecimal(std::string_view text, std::uint64_t max, std::uint64_t& value)
+{
+    if (text.empty() || text.size() > 20)
+        return false;
+    std::uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        const auto d = static_cast<std::uint64_t>(c - '0');
+        if (v > (max - d) / 10)
+            return false;
+        v = v * 10 + d;
+    }
+    value = v;
+    return true;
 }
 
-std::string compactUtc(std::time_t t) {
-  struct tm tm {};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &tm);
-  return buf;
+std::string fileNameSafe(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
+            || c == '_' || c == '.';
+        out += ok ? c : '_';
+    }
+    while (!out.empty() && out.front() == '.')
+        out.erase(out.begin());
+    if (out.size() > 64)
+        out.resize(64);
+    return out.empty() ? std::string("host") : out;
 }
 
-std::string octal(unsigned value, int width) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%0*o", width, value);
-  return buf;
-}
-
-std::string hex(const unsigned char* data, std::size_t size) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out(size * 2, '0');
-  for (std::size_t i = 0; i < size; ++i) {
-    out[2 * i] = digits[data[i] >> 4];
-    out[2 * i + 1] = digits[data[i] & 0xF];
-  }
-  return out;
-}
-
-bool parseDecimal(std::string_view text, std::uint64_t max, std::uint64_t& value) {
-  if (text.empty() || text.size() > 20) return false;
-  std::uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    const auto d = static_cast<std::uint64_t>(c - '0');
-    if (v > (max - d) / 10) return false;
-    v = v * 10 + d;
-  }
-  value = v;
-  return true;
-}
-
-std::string fileNameSafe(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '_' || c == '.';
-    out += ok ? c : '_';
-  }
-  while (!out.empty() && out.front() == '.') out.erase(out.begin());
-  if (out.size() > 64) out.resize(64);
-  return out.empty() ? std::string("host") : out;
-}
-
-void writeLine(int fd, std::string_view line) {
-  std::string text(line);
-  text += '\n';
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
+void writeLine(int fd, std::string_view line)
+{
+    std::string text(line);
+    text += '\n';
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        done += static_cast<std::size_t>(n);
+    }
 }
 
 } // namespace tarnhollow::tool
