@@ -1,8 +1,11 @@
 #include "platform/qt/QtControls.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -31,20 +34,58 @@ void deleteUnlessGone(QPointer<W>& widget)
 
 // ---- WrappingText
 
+struct WrappingText::Paragraph {
+    std::unique_ptr<QTextLayout> layout;
+    qreal top = 0;
+    qreal bottom = 0;
+};
+
+namespace {
+
+// Screen readers see the detail text as they see a label's.
+class WrappingTextAccessible final : public QAccessibleWidget {
+public:
+    explicit WrappingTextAccessible(WrappingText* text) : QAccessibleWidget(text, QAccessible::StaticText) {}
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name || kind == QAccessible::Value)
+            return static_cast<const WrappingText*>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* accessibleWrappingText(const QString&, QObject* object)
+{
+    if (auto* text = dynamic_cast<WrappingText*>(object))
+        return new WrappingTextAccessible(text);
+    return nullptr;
+}
+
+} // namespace
+
 WrappingText::WrappingText(QWidget* parent) : QWidget(parent)
 {
+    static const bool registered = (QAccessible::installFactory(accessibleWrappingText), true);
+    (void)registered;
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 }
+
+WrappingText::~WrappingText() = default;
 
 void WrappingText::setText(const QString& text)
 {
     if (text == text_)
         return;
     text_ = text;
+    forget();
     updateGeometry();
     update();
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void WrappingText::setPreferredMaxLayoutWidth(int width)
@@ -53,48 +94,64 @@ void WrappingText::setPreferredMaxLayoutWidth(int width)
     updateGeometry();
 }
 
-template <typename LineFn>
-int WrappingText::layOut(int width, LineFn&& line) const
+void WrappingText::forget()
 {
+    paragraphs_.clear();
+    laidOutWidth_ = -1;
+    heights_.clear();
+    naturalWidth_ = -1;
+}
+
+const std::vector<WrappingText::Paragraph>& WrappingText::laidOut(int width) const
+{
+    width = std::max(width, 1);
+    if (width == laidOutWidth_)
+        return paragraphs_;
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setTextDirection(layoutDirection());
+    paragraphs_.clear();
     qreal y = 0;
     // A line feed always starts a new line; an empty paragraph still takes one.
-    const QStringList paragraphs = text_.split(QLatin1Char('\n'));
-    for (const QString& paragraph : paragraphs) {
-        QTextLayout layout(paragraph, font());
-        layout.setTextOption(option);
-        layout.setCacheEnabled(true);
-        layout.beginLayout();
-        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
-            l.setLineWidth(std::max(width, 1));
-            l.setPosition(QPointF(0, y));
-            y += l.height();
+    const QStringList texts = text_.split(QLatin1Char('\n'));
+    paragraphs_.reserve(static_cast<std::size_t>(texts.size()));
+    for (const QString& text : texts) {
+        Paragraph paragraph{std::make_unique<QTextLayout>(text, font()), y, y};
+        paragraph.layout->setTextOption(option);
+        paragraph.layout->beginLayout();
+        for (QTextLine line = paragraph.layout->createLine(); line.isValid(); line = paragraph.layout->createLine()) {
+            line.setLineWidth(width);
+            line.setPosition(QPointF(0, y));
+            y += line.height();
         }
-        layout.endLayout();
-        line(layout);
+        paragraph.layout->endLayout();
+        paragraph.bottom = y;
+        paragraphs_.push_back(std::move(paragraph));
     }
-    return static_cast<int>(std::ceil(y));
+    laidOutWidth_ = width;
+    laidOutHeight_ = static_cast<int>(std::ceil(y));
+    heights_.insert(width, laidOutHeight_);
+    return paragraphs_;
 }
 
 int WrappingText::heightForWidth(int width) const
 {
-    return layOut(width, [](const QTextLayout&) {});
-}
-
-int WrappingText::naturalWidth() const
-{
-    const QFontMetrics metrics(font());
-    int widest = 0;
-    for (const QString& paragraph : text_.split(QLatin1Char('\n')))
-        widest = std::max(widest, metrics.horizontalAdvance(paragraph));
-    return widest + 1;
+    width = std::max(width, 1);
+    if (auto known = heights_.constFind(width); known != heights_.constEnd())
+        return *known;
+    laidOut(width);
+    return laidOutHeight_;
 }
 
 QSize WrappingText::sizeHint() const
 {
-    int width = naturalWidth();
+    if (naturalWidth_ < 0) {
+        const QFontMetrics metrics(font());
+        naturalWidth_ = 0;
+        for (const QString& paragraph : text_.split(QLatin1Char('\n')))
+            naturalWidth_ = std::max(naturalWidth_, metrics.horizontalAdvance(paragraph) + 1);
+    }
+    int width = naturalWidth_;
     if (preferredMaxLayoutWidth_ > 0)
         width = std::min(width, preferredMaxLayoutWidth_);
     return {width, heightForWidth(width)};
@@ -106,17 +163,26 @@ QSize WrappingText::minimumSizeHint() const
     return {0, heightForWidth(width() > 0 ? width() : sizeHint().width())};
 }
 
-void WrappingText::paintEvent(QPaintEvent*)
+void WrappingText::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     painter.setPen(palette().color(foregroundRole()));
-    layOut(width(), [&](const QTextLayout& layout) { layout.draw(&painter, QPointF(0, 0)); });
+    const QRect exposed = event->rect();
+    for (const Paragraph& paragraph : laidOut(width())) {
+        if (paragraph.bottom < exposed.top())
+            continue;
+        if (paragraph.top > exposed.bottom())
+            break;
+        paragraph.layout->draw(&painter, QPointF(0, 0));
+    }
 }
 
 void WrappingText::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::LayoutDirectionChange)
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::LayoutDirectionChange) {
+        forget();
         updateGeometry();
+    }
     QWidget::changeEvent(event);
 }
 

@@ -5,19 +5,26 @@
 
 #include "platform/Controls.h"
 
+#include <QHash>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QWidget>
 
+#include <memory>
+#include <vector>
+
 namespace tarnhollow {
 
 // A block of plain text that wraps at word boundaries, and anywhere inside a
 // word that is wider than a line (long paths), so that nothing is cut off.
+// Its layout is kept between calls: a failure message can be megabytes of
+// error output, and layouts ask for heights many times.
 class WrappingText : public QWidget {
 public:
     explicit WrappingText(QWidget* parent = nullptr);
+    ~WrappingText() override;
 
     void setText(const QString& text);
     QString text() const { return text_; }
@@ -30,18 +37,22 @@ public:
     QSize minimumSizeHint() const override;
 
 protected:
-    void paintEvent(QPaintEvent*) override;
+    void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
-    int naturalWidth() const;
-    // Lays out every line at `width`; calls `line` with each line's text
-    // range, its position and the layout it belongs to. Returns the height.
-    template <typename LineFn>
-    int layOut(int width, LineFn&& line) const;
+    struct Paragraph;
+    // Lays the paragraphs out at `width` and keeps them for painting.
+    const std::vector<Paragraph>& laidOut(int width) const;
+    void forget();
 
     QString text_;
     int preferredMaxLayoutWidth_ = 0;
+    mutable std::vector<Paragraph> paragraphs_;
+    mutable int laidOutWidth_ = -1;
+    mutable int laidOutHeight_ = 0;
+    mutable QHash<int, int> heights_; // by width
+    mutable int naturalWidth_ = -1;
 };
 
 // Gives the toolkit the widget behind a control.
