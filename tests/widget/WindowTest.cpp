@@ -1,6 +1,7 @@
 // The main window: its shape, the menu, and every screen's layout.
 #include "tests/widget/WidgetFixture.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -59,6 +60,16 @@ TEST_F(WindowTest, MarkupAndAmpersandsShowAsWritten)
     settle();
     EXPECT_EQ(toolkit.status->label()->text(), QStringLiteral("<b>5 & 6</b>"));
     EXPECT_EQ(pushButton()->text(), QStringLiteral("R&&D")); // shown as "R&D", no mnemonic
+}
+
+TEST_F(WindowTest, ScreenReadersReadTheDetailTextLikeALabel)
+{
+    show(Screen::failed);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(toolkit.detail->widget());
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::StaticText);
+    EXPECT_EQ(accessible->text(QAccessible::Name), toolkit.detail->text()->text());
+    EXPECT_TRUE(accessible->text(QAccessible::Name).startsWith(QStringLiteral("tarnhollow: error")));
 }
 
 // Every screen: 20 from the edges, 12 between neighbours, in the order
