@@ -1,37 +1,13 @@
 #include "platform/appkit/AppKitTaskLauncher.h"
 
+#include "platform/appkit/PipeDrain.h"
 #include "platform/appkit/Strings.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <unistd.h>
 
 namespace tarnhollow::appkit {
 
 namespace {
-
-// One run's error output. Touched only on the run's serial queue.
-struct ErrorOutput {
-    std::string bytes;
-
-    // Appends what the pipe holds now; answers false once the pipe has
-    // reached its end or failed.
-    bool readAvailable(int fd)
-    {
-        char chunk[65536];
-        for (;;) {
-            const ssize_t count = read(fd, chunk, sizeof chunk);
-            if (count > 0)
-                bytes.append(chunk, static_cast<std::size_t>(count));
-            else if (count < 0 && errno == EINTR)
-                continue;
-            else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                return true;
-            else
-                return false;
-        }
-    }
-};
 
 // Arguments must reach the runner byte for byte; a text Foundation cannot
 // carry is refused rather than altered.
@@ -76,9 +52,10 @@ LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationH
     dispatch_queue_t queue = dispatch_queue_create("tarnhollow.task.error-output", DISPATCH_QUEUE_SERIAL);
     dispatch_source_t source = dispatch_source_create(DISPATCH_SOURCE_TYPE_READ,
                                                       static_cast<uintptr_t>(fd), 0, queue);
-    auto output = std::make_shared<ErrorOutput>();
+    // The run's error output; touched only on `queue`.
+    auto output = std::make_shared<std::string>();
     dispatch_source_set_event_handler(source, ^{
-        if (!output->readAvailable(fd))
+        if (!drainAvailable(fd, *output))
             dispatch_source_cancel(source); // at its end; stop listening
     });
     // The pipe owns the descriptor: keep it open until the source lets go.
@@ -95,10 +72,10 @@ LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationH
             // A grandchild that inherited the pipe could hold it open for
             // ever: take what is there and stop rather than wait for its end.
             if (dispatch_source_testcancel(source) == 0) {
-                output->readAvailable(fd);
+                drainAvailable(fd, *output);
                 dispatch_source_cancel(source);
             }
-            (*handler)(status, std::move(output->bytes));
+            (*handler)(status, std::move(*output));
         });
     }];
 
