@@ -416,6 +416,10 @@ class Desktop:
             raise CheckFailed("expected a headline, a bar, a detail text and a button; found "
                               + ", ".join(f"{c.get_role_name()} {c.get_name()!r}" for c in controls))
         detail = labels[1] if len(labels) > 1 else others[0] if others else None
+        # A text of its own may sit inside a scrolling frame: the innermost
+        # element is the text itself.
+        while detail is not None and detail not in labels and ask(detail.get_child_count) > 0:
+            detail = ask(detail.get_child_at_index, 0)
         window = ask(app.get_child_at_index, 0)
         return window, labels[0], bar, detail, len(labels) > 1, buttons[0]
 
@@ -440,7 +444,14 @@ class Desktop:
             last[0] = screen
             if on_screen:
                 on_screen(screen)
-            return screen if accept(screen) else None
+            if not accept(screen):
+                return None
+            # The controls are read one after the other; while the app is
+            # busy a read can straddle a change of screen. Only a screen
+            # read twice alike counts.
+            again = self.read_screen()
+            last[0] = again
+            return again if again == screen else None
 
         try:
             return self.wait_for(probe, timeout, what)

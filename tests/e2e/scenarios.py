@@ -9,6 +9,7 @@ usage: scenarios.py NAME --bundle PATH --artifacts FOLDER
 """
 
 import argparse
+import dataclasses
 import glob
 import hashlib
 import os
@@ -70,9 +71,19 @@ def expect_detail(screen, check, what):
     check(screen.detail)
 
 
+def _short(value, limit=300):
+    text = repr(value)
+    return text if len(text) <= limit else text[:limit] + f"… ({len(text)} characters)"
+
+
 def expect_equal(actual, wanted, what):
-    if actual != wanted:
-        raise CheckFailed(f"{what}: wanted {wanted!r}, saw {actual!r}")
+    if actual == wanted:
+        return
+    if dataclasses.is_dataclass(actual) and dataclasses.is_dataclass(wanted):
+        differ = [f"{f.name}: wanted {_short(getattr(wanted, f.name))}, saw {_short(getattr(actual, f.name))}"
+                  for f in dataclasses.fields(actual) if getattr(actual, f.name) != getattr(wanted, f.name)]
+        raise CheckFailed(f"{what}: " + "; ".join(differ))
+    raise CheckFailed(f"{what}: wanted {_short(wanted)}, saw {_short(actual)}")
 
 
 class Kit:
@@ -216,7 +227,7 @@ def check_button_keeps_screen(desktop, screen):
     manager; the app stays and so does its screen."""
     desktop.press_return()
     time.sleep(1)
-    again = desktop.read_screen()
+    again = desktop.wait_for_screen(lambda s: True, 30, "a steady screen")
     expect_equal(again, screen, "the screen after pressing the button again")
     expect(desktop.app_running(), "the app is still running")
 
