@@ -55,19 +55,10 @@ def expect(condition, message):
         raise CheckFailed(message)
 
 
-_unexposed_noted = set()
-
-
 def expect_detail(screen, check, what):
-    """Runs `check` on the detail text when the window exposes it to
-    assistive technology; otherwise says so once and leaves the text to
-    the screenshots."""
-    if screen.detail is None:
-        if what not in _unexposed_noted:
-            _unexposed_noted.add(what)
-            log(f"note: the detail text is not exposed to assistive technology; "
-                f"{what} not checked by machine")
-        return
+    """Runs `check` on the detail text, which the window must expose to
+    assistive technology."""
+    expect(screen.detail is not None, f"{what}: the detail text is not exposed to assistive technology")
     check(screen.detail)
 
 
@@ -207,15 +198,11 @@ def check_failed_screen(desktop, kit, accept_message, timeout=RUN_ENDS_WITHIN):
                                      timeout, "the end of the run")
     expect_equal(screen.headline, FAILED, f"headline after the run ({screen.describe()})")
     hint = "\n" + LOG_HINT + kit.folder
-    message = None
-
-    def check(detail):
-        nonlocal message
-        expect(detail.endswith(hint), f"the failure detail ends with the log hint: {screen.describe()}")
-        message = detail[:-len(hint)]
-        accept_message(message)
-
-    expect_detail(screen, check, "failure detail")
+    expect_detail(screen, lambda d: expect(d.endswith(hint), f"the failure detail ends with the "
+                                                             f"log hint: {screen.describe()}"),
+                  "failure detail")
+    message = screen.detail[:-len(hint)]
+    accept_message(message)
     expect(not screen.bar_visible, "the bar is hidden on the failure screen")
     expect_equal(screen.button_title, OPEN_FOLDER, "failure button")
     expect(screen.button_enabled, "the failure button is enabled")
