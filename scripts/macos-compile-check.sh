@@ -61,9 +61,14 @@ common=(-target "$target" -isysroot "$sdk" -std=c++20 -stdlib=libc++
 objcxx=(-x objective-c++ -fobjc-arc -fblocks)
 
 # The Objective-C++ front end, and the portable code that is built on the Mac.
-mapfile -t objc_sources < <(find platform/appkit ui/appkit main/appkit -name '*.mm' 2>/dev/null | sort)
-mapfile -t portable_sources < <(find collect collector platform/posix collector-tool \
-  -path collector-tool/bench -prune -o -name '*.cpp' -print 2>/dev/null | sort)
+# (No mapfile: a Mac's own bash is version 3.2.)
+objc_sources=()
+while IFS= read -r source; do objc_sources+=("$source"); done \
+  < <(find platform/appkit ui/appkit main/appkit -name '*.mm' 2>/dev/null | sort)
+portable_sources=()
+while IFS= read -r source; do portable_sources+=("$source"); done \
+  < <(find collect collector platform/posix collector-tool \
+        -path collector-tool/bench -prune -o -name '*.cpp' -print 2>/dev/null | sort)
 # Sources that only the Linux build compiles.
 linux_only='(Linux|OpenSsl)[^/]*\.cpp$'
 
@@ -74,9 +79,23 @@ not_in_sdk='(zip\.h|zipconf\.h|openssl/[^'\'']+)'
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
+# The collector's archive code needs libzip's two headers. A Mac has them from
+# Homebrew; elsewhere Debian's stand in, copied apart so that nothing else of
+# the host's include folder leaks into the check.
+libzip=()
+if [ "$(uname)" = Darwin ] && pkg-config --exists libzip 2>/dev/null; then
+  read -r -a libzip <<<"$(pkg-config --cflags-only-I libzip)"
+  echo "libzip headers: $(pkg-config --variable=includedir libzip)"
+elif [ -f /usr/include/zip.h ] && [ -f /usr/include/zipconf.h ]; then
+  mkdir "$out/libzip"
+  cp /usr/include/zip.h /usr/include/zipconf.h "$out/libzip/"
+  libzip=(-isystem "$out/libzip")
+  echo "libzip headers: the host's /usr/include/zip.h and zipconf.h, standing in for Homebrew's"
+fi
+
 echo "macOS compile check: $($cxx --version | head -n 1), target $target"
 echo "SDK: $sdk"
-passed=0; failed=0; left_out=()
+passed=0; failed=0; left_out=0
 compile() { # source, extra flags...
   local source=$1; shift
   local log=$out/log object=$out/$(echo "$source" | tr / _).o
@@ -86,23 +105,27 @@ compile() { # source, extra flags...
   elif missing=$(grep -oE "fatal error: '$not_in_sdk' file not found" "$log" | head -n 1) && [ -n "$missing" ]; then
     missing=${missing#*\'}; missing=${missing%%\'*}
     echo "  left out  $source (needs <$missing>, which the SDK does not ship)"
-    left_out+=("$source")
+    left_out=$((left_out + 1))
   else
     echo "  FAILED    $source"
     cat "$log"
     failed=$((failed + 1))
   fi
 }
-for source in "${objc_sources[@]}"; do compile "$source" "${objcxx[@]}"; done
-for source in "${portable_sources[@]}"; do
+for source in ${objc_sources[@]+"${objc_sources[@]}"}; do compile "$source" "${objcxx[@]}"; done
+for source in ${portable_sources[@]+"${portable_sources[@]}"}; do
   if [[ $source =~ $linux_only ]]; then
     echo "  skipped   $source (Linux build only)"
     continue
   fi
-  compile "$source" -x c++ -DTARNHOLLOW_VERSION='"0"'
+  if [[ $source == collector-tool/* ]]; then
+    compile "$source" -x c++ -DTARNHOLLOW_VERSION='"0"' ${libzip[@]+"${libzip[@]}"}
+  else
+    compile "$source" -x c++
+  fi
 done
 
-echo "macOS compile check: $passed compiled, $failed failed, ${#left_out[@]} left out."
+echo "macOS compile check: $passed compiled, $failed failed, $left_out left out."
 
 if [ "$with_cmake" = yes ]; then
   echo "== The Mac build's CMake, for $target"
