@@ -3,6 +3,8 @@
 
 #include "platform/Platform.h"
 
+#include <sys/types.h>
+
 namespace tarnhollow {
 
 class LinuxSystem final : public System {
@@ -21,6 +23,9 @@ public:
     static std::filesystem::path bundleOf(const std::filesystem::path& executable);
     // $TMPDIR when set, else /tmp; without a trailing "/".
     static std::filesystem::path temporaryDirectoryFrom(const char* tmpdir);
+    // A private folder of `user`'s inside `base` when `base` is shared by
+    // every user (sticky and world-writable, as /tmp is); else `base`.
+    static std::filesystem::path privateFolderIn(const std::filesystem::path& base, uid_t user);
 };
 
 } // namespace tarnhollow
