@@ -79,6 +79,9 @@ not_in_sdk='(zip\.h|zipconf\.h|openssl/[^'\'']+)'
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
+echo "macOS compile check: $($cxx --version | head -n 1), target $target"
+echo "SDK: $sdk"
+
 # The collector's archive code needs libzip's two headers. A Mac has them from
 # Homebrew; elsewhere Debian's stand in, copied apart so that nothing else of
 # the host's include folder leaks into the check.
@@ -93,8 +96,6 @@ elif [ -f /usr/include/zip.h ] && [ -f /usr/include/zipconf.h ]; then
   echo "libzip headers: the host's /usr/include/zip.h and zipconf.h, standing in for Homebrew's"
 fi
 
-echo "macOS compile check: $($cxx --version | head -n 1), target $target"
-echo "SDK: $sdk"
 passed=0; failed=0; left_out=0
 compile() { # source, extra flags...
   local source=$1; shift
