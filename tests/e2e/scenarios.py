@@ -146,6 +146,23 @@ def runner_calls(calls):
 # A runner that does what the real one does for root: run the command line.
 RUN_COMMAND_LINE = 'exec /bin/sh -c "$3"'
 
+# Without root the real runner would ask for a password through a dialog
+# that nobody is there to answer.
+SKIPPED = 77
+
+
+class NeedsRoot(Exception):
+    pass
+
+
+def real_runner_when_root(kit):
+    """Keeps the bundle's runner when the tests run as root (as in CI);
+    otherwise puts a runner in its place that runs the command line as the
+    real one does for root."""
+    if os.geteuid() != 0:
+        log("not root: a stand-in runs the command line in place of the bundle's runner")
+        kit.write_script(kit.runner, RUN_COMMAND_LINE + "\n")
+
 
 def zip_writing_collector(kit, before_zip=""):
     """A collector that records how it was called, reports two items and
@@ -240,6 +257,8 @@ def check_quits(desktop, how):
 # --- scenarios -----------------------------------------------------------
 
 def success_with_reference_collector(desktop, kit):
+    if os.geteuid() != 0:
+        raise NeedsRoot()
     expect(os.access(kit.collector, os.X_OK), "the bundle holds the collector")
     expect(os.access(kit.runner, os.X_OK), "the bundle holds the runner")
     kit.start()
@@ -358,6 +377,7 @@ echo "{error_line}"
 echo ""
 exit 3
 """)
+    real_runner_when_root(kit)
     kit.start()
     check_ready_screen(desktop, kit, READY_HEADLINE)
     desktop.press_return()
@@ -397,6 +417,7 @@ i=0
 while [ ! -e {shlex.quote(go)} ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
 touch {shlex.quote(finished)}
 """)
+    real_runner_when_root(kit)
     kit.start()
     check_ready_screen(desktop, kit, READY_HEADLINE)
     desktop.press_return()
@@ -515,6 +536,8 @@ def packaged(desktop, build_dir):
     """The .tar.gz that cpack makes: it unpacks into a folder with the
     bundle, the bundle needs no library outside the packages the README
     names, and the unpacked app collects."""
+    if os.geteuid() != 0:
+        raise NeedsRoot()
     out = os.path.join(desktop.root, "cpack")
     made = subprocess.run(["cpack", "--config", os.path.join(build_dir, "CPackConfig.cmake"),
                            "-B", out], capture_output=True, text=True, timeout=300)
@@ -627,6 +650,9 @@ def main():
             kit = Kit(desktop, args.bundle)
             log(f"kit: {kit.bundle}")
             SCENARIOS[args.scenario](desktop, kit)
+    except NeedsRoot:
+        log("skipped: a real collection needs root, as in CI")
+        return SKIPPED
     except (CheckFailed, _Interrupted) as failure:
         if desktop.window:
             desktop.screenshot("at-failure")
