@@ -309,6 +309,18 @@ class Desktop:
         self._xdotool("windowfocus", "--sync", self.window)
         self._xdotool("key", "--clearmodifiers", "Return")
 
+    def click_button(self):
+        """Moves the pointer to the middle of the button and clicks."""
+        self._require_app_alive()
+        if self._controls is None:
+            self.read_screen()
+        button = self._controls[-1]
+        button.clear_cache()
+        box = button.get_extents(self._atspi.CoordType.SCREEN)
+        x, y = box.x + box.width // 2, box.y + box.height // 2
+        self._xdotool("mousemove", "--sync", str(x), str(y))
+        self._xdotool("click", "1")
+
     def close_window(self):
         """What a window manager does when a person clicks the close box:
         a WM_DELETE_WINDOW message to the window (there is no window
