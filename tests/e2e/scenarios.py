@@ -22,6 +22,7 @@ import sys
 import time
 import zipfile
 
+sys.dont_write_bytecode = True  # leave the source folder as it is
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop import CheckFailed, Desktop, log  # noqa: E402
 
