@@ -258,38 +258,29 @@ int main()
     std::printf("thread CPU time, best of %d rounds, alternating with the bare read\n", rounds);
     std::printf("%-44s %12s %12s %8s\n", "case", "ours", "bare read", "ratio");
 
-    // 1. Realistic output.
-    const fs::path realistic = folder / "realistic.out";
-    {
-        const std::string text = realisticOutput(100 * MiB, true);
-        writeFile(realistic, text);
-        Controller c(realistic);
-        auto [ours, read] = sideBySide([&] { c.poll(); }, realistic);
+    // A poll of a whole file, against a bare read and against an engine
+    // that searches the whole text.
+    auto pollCase = [&](const char* name, const fs::path& file, const std::string& text, const char* limit) {
+        writeFile(file, text);
+        Controller c(file);
+        auto [ours, read] = sideBySide([&] { c.poll(); }, file);
         std::optional<RegularExpression::Match> full;
-        const double engine = seconds([&] { full = enginePoll(*expression, files, realistic); });
+        const double engine = seconds([&] { full = enginePoll(*expression, files, file); });
         const bool agree = same(full, progress::lastMatch(text, services));
         char note[160];
-        std::snprintf(note, sizeof note, "read, check and full engine search %.0f ms = %.1fx ours, same match: %s", engine * 1e3,
-                      engine / ours, agree ? "yes" : "NO");
-        row("poll, realistic output, 100 MiB", ours, read, note, "2x");
+        std::snprintf(note, sizeof note, "read, check and full engine search %.0f ms = %.1fx ours, same match: %s",
+                      engine * 1e3, engine / ours, agree ? "yes" : "NO");
+        row(name, ours, read, note, limit);
         std::printf("    headline after the poll: %s\n", c.fake.status.text.c_str());
-    }
+    };
+
+    // 1. Realistic output.
+    const fs::path realistic = folder / "realistic.out";
+    pollCase("poll, realistic output, 100 MiB", realistic, realisticOutput(100 * MiB, true), "2x");
 
     // 2. No progress line at all, with look-alikes.
     const fs::path decoys = folder / "decoys.out";
-    {
-        const std::string text = realisticOutput(100 * MiB, false);
-        writeFile(decoys, text);
-        Controller c(decoys);
-        auto [ours, read] = sideBySide([&] { c.poll(); }, decoys);
-        std::optional<RegularExpression::Match> full;
-        const double engine = seconds([&] { full = enginePoll(*expression, files, decoys); });
-        const bool agree = same(full, progress::lastMatch(text, services));
-        char note[160];
-        std::snprintf(note, sizeof note, "read, check and full engine search %.0f ms = %.1fx ours, same match: %s", engine * 1e3,
-                      engine / ours, agree ? "yes" : "NO");
-        row("poll, 100 MiB without a progress line", ours, read, note, "2.5x");
-    }
+    pollCase("poll, 100 MiB without a progress line", decoys, realisticOutput(100 * MiB, false), "2.5x");
 
     // 3. One long line full of "Collecting " and no count. The engine's
     // full search is quadratic here, so it only gets a prefix.
