@@ -369,8 +369,8 @@ bool Collection::gather(Archive& archive, ArchiveError& error)
         meta.mode = generated ? (S_IFREG | 0644) : e.node.mode;
         meta.compress = e.kind != Kind::Folder && e.kind != Kind::Link
             && !(e.kind == Kind::File && alreadyCompressed(e.node.path));
-        streams_.emplace_back(*this, i);
-        if (!archive.add(entryName(e), meta, &streams_.back(), error))
+        streams_.push_back(std::make_unique<Stream>(*this, i));
+        if (!archive.add(entryName(e), meta, streams_.back().get(), error))
             return false;
     }
     return true;

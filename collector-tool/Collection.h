@@ -69,7 +69,8 @@ private:
     RunInfo info_;
     std::vector<Entry> entries_;
     std::vector<ItemReport> reports_;
-    std::deque<Stream> streams_;
+    // Each entry's stream must stay put while the archive refers to it.
+    std::deque<std::unique_ptr<Stream>> streams_;
     std::vector<std::string> problems_;
     std::unordered_set<std::string> seen_; // paths already taken by an item
     int announced_ = 0;
