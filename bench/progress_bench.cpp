@@ -305,7 +305,7 @@ int main()
         // UTF-8 check, and the search.
         double reading = 1e9, checking = 1e9, searching = 1e9;
         for (int round = 0; round < rounds; ++round) {
-            std::optional<std::string> content;
+            std::optional<FileContents> content;
             reading = std::min(reading, seconds([&] { content = files.readWholeFile(longLine); }));
             checking = std::min(checking, seconds([&] { utf8::isValid(*content); }));
             searching = std::min(searching, seconds([&] { progress::lastMatch(*content, services); }));

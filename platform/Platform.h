@@ -5,6 +5,7 @@
 
 #include "platform/Controls.h"
 #include "platform/Date.h"
+#include "platform/FileContents.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -87,7 +88,7 @@ public:
     // Creates an empty file (or empties an existing one).
     virtual bool createEmptyFile(const std::filesystem::path& file) = 0;
     // The whole content, or nothing when the file cannot be read.
-    virtual std::optional<std::string> readWholeFile(const std::filesystem::path& file) = 0;
+    virtual std::optional<FileContents> readWholeFile(const std::filesystem::path& file) = 0;
     virtual bool removeItem(const std::filesystem::path& item) = 0;
     // The immediate entries of a folder, hidden ones included, in the order
     // the file system gives them; nothing when the folder cannot be read.

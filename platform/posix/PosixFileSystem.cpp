@@ -1,5 +1,6 @@
 #include "platform/posix/PosixFileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -35,7 +36,7 @@ bool PosixFileSystem::createEmptyFile(const std::filesystem::path& file)
     return fd.get() >= 0;
 }
 
-std::optional<std::string> PosixFileSystem::readWholeFile(const std::filesystem::path& file)
+std::optional<FileContents> PosixFileSystem::readWholeFile(const std::filesystem::path& file)
 {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
@@ -44,29 +45,22 @@ std::optional<std::string> PosixFileSystem::readWholeFile(const std::filesystem:
     if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode))
         return std::nullopt;
 
-    std::string content;
-    // One read past the size seen, so that a file that grows is read to its
-    // current end without a second allocation in the common case.
-    std::size_t capacity = static_cast<std::size_t>(info.st_size) + 1;
-    content.resize(capacity);
-    std::size_t used = 0;
+    // One byte past the size seen, so that the end of the file is found
+    // without a second allocation unless it grows while being read.
+    FileContents content(static_cast<std::size_t>(info.st_size) + 1);
     for (;;) {
-        if (used == capacity) {
-            capacity = capacity * 2;
-            content.resize(capacity);
-        }
-        ssize_t got = ::read(fd.get(), content.data() + used, capacity - used);
+        if (content.room() == 0)
+            content.grow(std::max<std::size_t>(1 << 20, content.size() / 4));
+        const ssize_t got = ::read(fd.get(), content.unread(), content.room());
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             return std::nullopt;
         }
         if (got == 0)
-            break;
-        used += static_cast<std::size_t>(got);
+            return content;
+        content.advance(static_cast<std::size_t>(got));
     }
-    content.resize(used);
-    return content;
 }
 
 bool PosixFileSystem::removeItem(const std::filesystem::path& item)

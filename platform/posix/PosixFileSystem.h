@@ -8,7 +8,7 @@ namespace tarnhollow {
 class PosixFileSystem final : public FileSystem {
 public:
     bool createEmptyFile(const std::filesystem::path& file) override;
-    std::optional<std::string> readWholeFile(const std::filesystem::path& file) override;
+    std::optional<FileContents> readWholeFile(const std::filesystem::path& file) override;
     bool removeItem(const std::filesystem::path& item) override;
     std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
         const std::filesystem::path& folder) override;

@@ -238,7 +238,7 @@ bool RecordingPlatform::createEmptyFile(const std::filesystem::path& file)
     return !failCreate && realFiles_.createEmptyFile(file);
 }
 
-std::optional<std::string> RecordingPlatform::readWholeFile(const std::filesystem::path& file)
+std::optional<FileContents> RecordingPlatform::readWholeFile(const std::filesystem::path& file)
 {
     return realFiles_.readWholeFile(file);
 }

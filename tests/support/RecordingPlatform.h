@@ -108,7 +108,7 @@ public:
 
     // FileSystem
     bool createEmptyFile(const std::filesystem::path& file) override;
-    std::optional<std::string> readWholeFile(const std::filesystem::path& file) override;
+    std::optional<FileContents> readWholeFile(const std::filesystem::path& file) override;
     bool removeItem(const std::filesystem::path& item) override;
     std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
         const std::filesystem::path& folder) override;
