@@ -147,8 +147,17 @@ private:
             const std::size_t base = i - Block::size;
             const Block block(s_ + base);
             uint32_t candidates = block.atMost(0x0D) | block.equal(0x85) | block.equal(0xA8) | block.equal(0xA9);
-            if (!tail)
-                candidates |= block.equal('(');
+            if (!tail) {
+                uint32_t opens = block.equal('(');
+                // Only an opening parenthesis before a digit (ASCII or, past
+                // 0x7F, possibly another script's) can start a count: the
+                // others, common in ordinary output, are passed over here.
+                if (opens && base + 1 + Block::size <= n_) {
+                    const Block next(s_ + base + 1);
+                    opens &= (next.atMost('9') & ~next.atMost('/')) | ~next.atMost(0x7F);
+                }
+                candidates |= opens;
+            }
             while (candidates) {
                 const int k = highestBit(candidates);
                 if (stopsAt(base + k + 1))
