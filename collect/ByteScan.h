@@ -47,6 +47,8 @@ struct Block {
     {
         return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(static_cast<char>(c))), v)));
     }
+    // Bytes past 0x7F.
+    uint32_t high() const { return static_cast<uint32_t>(_mm_movemask_epi8(v)); }
 };
 #else
 struct Block {
@@ -56,6 +58,7 @@ struct Block {
     static uint32_t compact(uint64_t highBits) { return static_cast<uint32_t>(((highBits >> 7) * 0x0102040810204080ULL) >> 56); }
     uint32_t equal(unsigned char c) const { return compact(equalBytes(v, c)); }
     uint32_t atMost(unsigned char c) const { return compact(~(((v & lows) + ones * (0x7F - c)) | v) & ~lows); }
+    uint32_t high() const { return compact(v & ~lows); }
 };
 #endif
 

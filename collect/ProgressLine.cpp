@@ -146,7 +146,10 @@ private:
         while (i >= Block::size) {
             const std::size_t base = i - Block::size;
             const Block block(s_ + base);
-            uint32_t candidates = block.atMost(0x0D) | block.equal(0x85) | block.equal(0xA8) | block.equal(0xA9);
+            uint32_t candidates = block.atMost(0x0D);
+            // U+0085, U+2028 and U+2029 end in these bytes; ASCII holds none.
+            if (block.high())
+                candidates |= block.equal(0x85) | block.equal(0xA8) | block.equal(0xA9);
             if (!tail) {
                 uint32_t opens = block.equal('(');
                 // Only an opening parenthesis before a digit (ASCII or, past
