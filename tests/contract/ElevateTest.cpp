@@ -26,10 +26,13 @@ class ElevateTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // An unprivileged user must reach everything here.
+        // An unprivileged user must reach everything here, the runner
+        // included: the build folder may lie where only root can enter.
         std::filesystem::permissions(scratch.path(), std::filesystem::perms(0777));
         std::filesystem::create_directory(fakes);
         std::filesystem::permissions(fakes, std::filesystem::perms(0755));
+        std::filesystem::copy_file(TARNHOLLOW_ELEVATE, elevateProgram);
+        std::filesystem::permissions(elevateProgram, std::filesystem::perms(0755));
     }
 
     // Installs a pkexec that records its arguments, insists on an absolute
@@ -51,7 +54,7 @@ protected:
         if (unprivileged && runningAsRoot())
             command = {"--reuid=65534", "--regid=65534", "--clear-groups", "--", "/usr/bin/env"};
         command.push_back("PATH=" + searchPath);
-        command.push_back(TARNHOLLOW_ELEVATE);
+        command.push_back(elevateProgram.string());
         command.insert(command.end(), arguments.begin(), arguments.end());
         const std::filesystem::path program =
             unprivileged && runningAsRoot() ? "/usr/bin/setpriv" : "/usr/bin/env";
@@ -69,6 +72,7 @@ protected:
     ScratchFolder scratch;
     std::filesystem::path fakes = scratch / "fakes";
     std::filesystem::path ran = scratch / "ran";
+    std::filesystem::path elevateProgram = scratch / "elevate";
     std::string searchPath = fakes.string() + ":/usr/bin:/bin";
     PosixTaskLauncher launcher;
 };
@@ -189,7 +193,7 @@ TEST_F(ElevateTest, ClosedErrorPipeDoesNotStopTheCollection)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
     const std::string path = "PATH=" + fakes.string() + ":/usr/bin:/bin";
-    std::vector<std::string> arguments = {"/usr/bin/env", path, TARNHOLLOW_ELEVATE};
+    std::vector<std::string> arguments = {"/usr/bin/env", path, elevateProgram.string()};
     for (const auto& argument : contract::runnerArguments(
              "sleep 0.2; echo done > '" + ran.string() + "'; exit 3"))
         arguments.push_back(argument);
