@@ -83,6 +83,54 @@ std::size_t lastMarker(const unsigned char* s, std::size_t limit)
     return none;
 }
 
+#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+#define TARNHOLLOW_WIDE_SKIP 1
+#include <immintrin.h>
+
+// Moves `i` down over 32-byte blocks in which nothing can end a line or, when
+// `wantOpens`, start a count: a byte up to 0x0D, a last byte of U+0085,
+// U+2028 or U+2029, or a "(" before a digit or a non-ASCII byte. The block
+// scan below then looks closely at what is left. Needs the byte at `i`, so
+// `i` < `n`.
+__attribute__((target("avx2"))) std::size_t skipQuietBlocks(const unsigned char* s, std::size_t i,
+                                                              bool wantOpens)
+{
+    const __m256i lineEnds = _mm256_set1_epi8(0x0D);
+    const __m256i nel = _mm256_set1_epi8(static_cast<char>(0x85));
+    const __m256i ls = _mm256_set1_epi8(static_cast<char>(0xA8));
+    const __m256i ps = _mm256_set1_epi8(static_cast<char>(0xA9));
+    const __m256i open = _mm256_set1_epi8('(');
+    const __m256i zero = _mm256_set1_epi8('0');
+    const __m256i nine = _mm256_set1_epi8('9' - '0');
+    while (i >= 32) {
+        const auto* at = reinterpret_cast<const __m256i*>(s + i - 32);
+        const __m256i v = _mm256_loadu_si256(at);
+        __m256i hits = _mm256_cmpeq_epi8(_mm256_min_epu8(v, lineEnds), v);
+        hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(v, nel));
+        hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(v, ls));
+        hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(v, ps));
+        if (wantOpens) {
+            const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i - 31));
+            const __m256i offset = _mm256_sub_epi8(next, zero);
+            const __m256i digit = _mm256_cmpeq_epi8(_mm256_min_epu8(offset, nine), offset);
+            const __m256i wide = _mm256_cmpgt_epi8(_mm256_setzero_si256(), next); // 0x80 and up
+            hits = _mm256_or_si256(
+                hits, _mm256_and_si256(_mm256_cmpeq_epi8(v, open), _mm256_or_si256(digit, wide)));
+        }
+        if (!_mm256_testz_si256(hits, hits))
+            return i;
+        i -= 32;
+    }
+    return i;
+}
+
+bool wideSkipAvailable()
+{
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+#endif
+
 class Scanner {
 public:
     Scanner(std::string_view text, TextServices& services)
@@ -143,7 +191,16 @@ private:
             return false;
         };
         std::size_t i = end; // the bytes below `i` are still to be seen
+#ifdef TARNHOLLOW_WIDE_SKIP
+        const bool wide = wideSkipAvailable();
+#endif
         while (i >= Block::size) {
+#ifdef TARNHOLLOW_WIDE_SKIP
+            if (wide && i < n_)
+                i = skipQuietBlocks(s_, i, !tail);
+            if (i < Block::size)
+                break;
+#endif
             const std::size_t base = i - Block::size;
             const Block block(s_ + base);
             uint32_t candidates = block.atMost(0x0D);

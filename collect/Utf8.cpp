@@ -3,23 +3,60 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace tarnhollow::utf8 {
+
+namespace {
+
+using SkipAscii = const unsigned char* (*)(const unsigned char* p, const unsigned char* end);
+
+// Past the run of ASCII that starts at `p`, 64 bytes at a time.
+const unsigned char* skipAsciiWords(const unsigned char* p, const unsigned char* end)
+{
+    while (end - p >= 64) {
+        uint64_t words[8];
+        std::memcpy(words, p, 64);
+        const uint64_t any = words[0] | words[1] | words[2] | words[3] | words[4] | words[5] | words[6] | words[7];
+        if (any & 0x8080808080808080ULL)
+            break;
+        p += 64;
+    }
+    return p;
+}
+
+#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) const unsigned char* skipAsciiWide(const unsigned char* p,
+                                                                     const unsigned char* end)
+{
+    while (end - p >= 64) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) != 0)
+            break;
+        p += 64;
+    }
+    return p;
+}
+
+SkipAscii chooseSkipAscii() { return __builtin_cpu_supports("avx2") ? skipAsciiWide : skipAsciiWords; }
+#else
+SkipAscii chooseSkipAscii() { return skipAsciiWords; }
+#endif
+
+} // namespace
 
 bool isValid(std::string_view bytes)
 {
+    static const SkipAscii skipAscii = chooseSkipAscii();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = p + bytes.size();
     while (p < end) {
         // Runs of ASCII, 64 and then 16 bytes at a time: most of what the
         // collector writes.
-        while (end - p >= 64) {
-            uint64_t words[8];
-            std::memcpy(words, p, 64);
-            const uint64_t any = words[0] | words[1] | words[2] | words[3] | words[4] | words[5] | words[6] | words[7];
-            if (any & 0x8080808080808080ULL)
-                break;
-            p += 64;
-        }
+        p = skipAscii(p, end);
         if (end - p >= 16) {
             uint64_t words[2];
             std::memcpy(words, p, 16);
