@@ -1,6 +1,7 @@
 #include "collect/LastLine.h"
 
 #include "collect/ByteScan.h"
+#include "collect/Utf8.h"
 
 namespace tarnhollow::lines {
 
@@ -31,38 +32,13 @@ bool isWhitespaceOrNewline(char32_t c)
            c == 0x3000;
 }
 
-// The code point that starts at `i` and its length; length 0 when the bytes
-// there are not a complete sequence.
-struct Decoded {
-    char32_t code = 0;
-    std::size_t length = 0;
-};
-
-Decoded decodeAt(std::string_view text, std::size_t i)
-{
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80)
-        return {lead, 1};
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || text.size() - i < length)
-        return {};
-    char32_t code = lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return {};
-        code = (code << 6) | (next & 0x3F);
-    }
-    return {code, length};
-}
-
 } // namespace
 
 std::string_view trimWhitespaceAndNewlines(std::string_view text)
 {
     std::size_t begin = 0;
     while (begin < text.size()) {
-        const Decoded d = decodeAt(text, begin);
+        const utf8::Decoded d = utf8::decodeAt(text, begin);
         if (d.length == 0 || !isWhitespaceOrNewline(d.code))
             break;
         begin += d.length;
@@ -72,7 +48,7 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text)
         std::size_t start = end - 1;
         while (start > begin && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
             --start;
-        const Decoded d = decodeAt(text, start);
+        const utf8::Decoded d = utf8::decodeAt(text, start);
         if (d.length != end - start || !isWhitespaceOrNewline(d.code))
             break;
         end = start;

@@ -1,6 +1,7 @@
 #include "collect/ProgressLine.h"
 
 #include "collect/ByteScan.h"
+#include "collect/Utf8.h"
 
 namespace tarnhollow::progress {
 
@@ -261,15 +262,10 @@ private:
             }
             if (lead < 0x80)
                 break;
-            const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            if (n_ - i < static_cast<std::size_t>(length))
+            const utf8::Decoded d = utf8::decodeAt({reinterpret_cast<const char*>(s_), n_}, i);
+            if (d.length == 0 || !services_.isDecimalDigit(d.code))
                 break;
-            char32_t code = lead & (0x7F >> length);
-            for (int k = 1; k < length; ++k)
-                code = (code << 6) | (s_[i + k] & 0x3F);
-            if (!services_.isDecimalDigit(code))
-                break;
-            i += length;
+            i += d.length;
         }
         return i;
     }

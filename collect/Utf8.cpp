@@ -99,6 +99,24 @@ bool isValid(std::string_view bytes)
     return true;
 }
 
+Decoded decodeAt(std::string_view text, std::size_t i)
+{
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80)
+        return {lead, 1};
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || text.size() - i < length)
+        return {};
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return {};
+        code = (code << 6) | (next & 0x3F);
+    }
+    return {code, length};
+}
+
 std::string decodeOrEmpty(std::string bytes)
 {
     if (!isValid(bytes))

@@ -1,6 +1,7 @@
 // UTF-8 checks shared by the controller's readers of outside text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,5 +13,14 @@ bool isValid(std::string_view bytes);
 // The text, or the empty text when the bytes are not valid UTF-8 (no
 // partial decoding, no other encoding tried).
 std::string decodeOrEmpty(std::string bytes);
+
+// The code point whose sequence starts at byte `i` of text known to be
+// valid UTF-8, and the sequence's length; length 0 when no whole sequence
+// starts there.
+struct Decoded {
+    char32_t code = 0;
+    std::size_t length = 0;
+};
+Decoded decodeAt(std::string_view text, std::size_t i);
 
 } // namespace tarnhollow::utf8
