@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <filesystem>
 #include <future>
@@ -10,20 +11,6 @@
 #include <vector>
 
 namespace tarnhollow::testing {
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Writes an executable /bin/sh script.
 void writeScript(const std::filesystem::path& file, const std::string& body);

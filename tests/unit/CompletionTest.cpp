@@ -2,6 +2,7 @@
 #include "collect/LastLine.h"
 #include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -49,8 +50,8 @@ TEST(LastLineTest, TrimsUnicodeWhiteSpaceAndLineEndsAtBothEnds)
 
 class CompletionTest : public ::testing::Test {
 protected:
-    fs::path folder = fs::path(::testing::TempDir()) /
-                      ("completion-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    testing::ScratchFolder scratch;
+    fs::path folder = scratch.path();
     fs::path output = folder / "stick";
     fs::path file = folder / "tarnhollow-run.out";
     RecordingPlatform fake;
@@ -60,7 +61,6 @@ protected:
 
     void SetUp() override
     {
-        fs::remove_all(folder);
         fs::create_directories(output);
         fake.bundle = output / "Tarnhollow.app";
         fake.temporary = folder;
@@ -70,7 +70,6 @@ protected:
         probe->state() = State::running;
         probe->progressURL() = file;
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     void write(const std::string& content) { std::ofstream(file, std::ios::binary) << content; }
 

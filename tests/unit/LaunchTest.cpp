@@ -3,6 +3,7 @@
 // runner's end to the main queue.
 #include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,8 +24,6 @@ class LaunchTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::remove_all(temporary);
-        fs::create_directories(temporary);
         fake.temporary = temporary;
         fake.bundle = "/Users/analyst/Case's data/Kit.app";
         fake.uuids = {exampleUUID};
@@ -33,12 +32,11 @@ protected:
         controller->applicationDidFinishLaunching();
         fake.takeLog();
     }
-    void TearDown() override { fs::remove_all(temporary); }
 
     fs::path progressFile(const std::string& uuid) const { return temporary / ("tarnhollow-" + uuid + ".out"); }
 
-    fs::path temporary = fs::path(::testing::TempDir()) /
-                         ("launch-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    testing::ScratchFolder scratch;
+    fs::path temporary = scratch.path();
     RecordingPlatform fake;
     Platform platform = fake.platform();
     std::shared_ptr<AppDelegate> controller;

@@ -1,6 +1,7 @@
 // Choosing the output folder, and finding the archive a run wrote.
 #include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -44,15 +45,11 @@ class NewestZipTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder = std::filesystem::temp_directory_path() / ("tarnhollow-zip-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
         fake.bundle = folder / "Tarnhollow.app";
         controller = AppDelegate::create(platform);
         probe = std::make_unique<AppDelegateProbe>(*controller);
         probe->startDate() = start;
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
 
     // An entry whose modification time is `offset` from the run's start.
     std::filesystem::path entry(const std::string& name, std::chrono::nanoseconds offset, bool directory = false)
@@ -71,7 +68,8 @@ protected:
 
     RecordingPlatform fake;
     Platform platform = fake.platform();
-    std::filesystem::path folder;
+    testing::ScratchFolder scratch;
+    const std::filesystem::path folder = scratch.path();
     std::shared_ptr<AppDelegate> controller;
     std::unique_ptr<AppDelegateProbe> probe;
     const Date start = Date(std::chrono::seconds(1'750'000'000) + std::chrono::nanoseconds(123'456'789));

@@ -1,6 +1,7 @@
 // Polling the progress file: what reaches the headline, the detail and the bar.
 #include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,17 +23,14 @@ protected:
     Platform platform = fake.platform();
     std::shared_ptr<AppDelegate> controller = AppDelegate::create(platform);
     AppDelegateProbe probe{*controller};
-    fs::path folder = fs::path(::testing::TempDir()) /
-                      ("poll-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    testing::ScratchFolder scratch;
+    fs::path folder = scratch.path();
     fs::path file = folder / "tarnhollow-run.out";
 
     void SetUp() override
     {
-        fs::remove_all(folder);
-        fs::create_directories(folder);
         probe.progressURL() = file;
     }
-    void TearDown() override { fs::remove_all(folder); }
 
     void write(const std::string& content)
     {

@@ -1,5 +1,6 @@
 // Reading the progress file whole: what is there, nothing more, nothing less.
 #include "platform/posix/PosixFileSystem.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,8 @@ namespace {
 TEST(PosixFileSystemTest, ReadsWholeFilesAndAnswersNothingForWhatIsNoFile)
 {
     PosixFileSystem files;
-    const auto folder = std::filesystem::temp_directory_path() / ("tarnhollow-read-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
+    testing::ScratchFolder scratch;
+    const auto folder = scratch.path();
 
     std::string large;
     for (int line = 0; large.size() < (3u << 20); ++line)
@@ -31,7 +32,6 @@ TEST(PosixFileSystemTest, ReadsWholeFilesAndAnswersNothingForWhatIsNoFile)
 
     EXPECT_FALSE(files.readWholeFile(folder / "missing"));
     EXPECT_FALSE(files.readWholeFile(folder));
-    std::filesystem::remove_all(folder);
 }
 
 TEST(PosixFileSystemTest, ContentsGrowWithoutLosingWhatWasRead)

@@ -1,6 +1,7 @@
 // The ready and failure screens, and the button in every state.
 #include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -93,16 +94,12 @@ class ButtonInDoneTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder = std::filesystem::temp_directory_path() /
-                 ("tarnhollow-done-" + std::to_string(::getpid()) + " 保存先");
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
+        std::filesystem::create_directory(folder);
         fake.bundle = folder / "Tarnhollow.app";
         controller = AppDelegate::create(platform);
         probe = std::make_unique<AppDelegateProbe>(*controller);
         probe->state() = State::done;
     }
-    void TearDown() override { std::filesystem::remove_all(folder); }
 
     std::filesystem::path writeZip(const std::string& name, int secondsAfterStart)
     {
@@ -115,7 +112,8 @@ protected:
 
     RecordingPlatform fake;
     Platform platform = fake.platform();
-    std::filesystem::path folder;
+    testing::ScratchFolder scratch;
+    const std::filesystem::path folder = scratch / "保存先 folder";
     std::shared_ptr<AppDelegate> controller;
     std::unique_ptr<AppDelegateProbe> probe;
 };
