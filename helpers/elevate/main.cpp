@@ -1,7 +1,8 @@
 // The elevation runner of the Linux build. It takes what the application
 // gives the Mac's runner: "-e", the runner script, the collector command
 // line and the password prompt, and runs the command line with /bin/sh as
-// root: directly when it already is root, otherwise through pkexec. It ends
+// root: directly when it already is root, otherwise through pkexec (by its
+// full path: a search of PATH would run whatever the caller put first). It ends
 // with status 0 exactly when the shell did; when the user dismisses the
 // authentication dialog its error output contains "(-128)".
 #include "collector/Contract.h"
@@ -24,6 +25,7 @@ extern char** environ;
 namespace {
 
 constexpr const char* shell = "/bin/sh";
+constexpr const char* pkexec = "/usr/bin/pkexec";
 
 // Run as root under pkexec: one byte on standard output says that
 // authorisation succeeded and the command line is about to run. pkexec
@@ -65,7 +67,7 @@ struct Child {
 
 // Starts a program with our standard streams, or those given, and none of
 // our other descriptors; SIGPIPE back at its default, which we ignore.
-Child spawn(const char* program, bool searchPath, std::vector<std::string> arguments, int standardOutput = -1,
+Child spawn(const char* program, std::vector<std::string> arguments, int standardOutput = -1,
             int standardError = -1)
 {
     posix_spawn_file_actions_t actions;
@@ -90,8 +92,7 @@ Child spawn(const char* program, bool searchPath, std::vector<std::string> argum
     argv.push_back(nullptr);
 
     Child child;
-    child.error = searchPath ? ::posix_spawnp(&child.pid, program, &actions, &attributes, argv.data(), environ)
-                             : ::posix_spawn(&child.pid, program, &actions, &attributes, argv.data(), environ);
+    child.error = ::posix_spawn(&child.pid, program, &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return child;
@@ -118,7 +119,7 @@ int reportShellEnd(int status)
 
 int runAsRoot(const std::string& commandLine)
 {
-    const Child child = spawn(shell, false, {"sh", "-c", commandLine});
+    const Child child = spawn(shell, {"sh", "-c", commandLine});
     if (child.error != 0) {
         writeErrorLine(std::string("cannot run ") + shell + ": " + errorText(child.error));
         return failureStatus;
@@ -161,12 +162,12 @@ int runThroughPkexec(const std::string& commandLine)
         writeErrorLine("cannot make a pipe: " + errorText(errno));
         return failureStatus;
     }
-    const Child child = spawn("pkexec", true, {"pkexec", shell, "-c", announcingScript, "sh", commandLine},
+    const Child child = spawn(pkexec, {"pkexec", shell, "-c", announcingScript, "sh", commandLine},
                               announced[1], errors[1]);
     ::close(announced[1]);
     ::close(errors[1]);
     if (child.error != 0) {
-        writeErrorLine("cannot run pkexec: " + errorText(child.error));
+        writeErrorLine(std::string("cannot run ") + pkexec + ": " + errorText(child.error));
         return failureStatus;
     }
 

@@ -1,5 +1,7 @@
 // The Linux elevation runner, run for real: directly as root, and through a
-// fake pkexec as an ordinary user.
+// fake pkexec as an ordinary user. The runner calls /usr/bin/pkexec by its
+// full path, so the fake is bind-mounted over it in a mount namespace of the
+// test's own; that needs root.
 #include "collector/Contract.h"
 #include "platform/posix/PosixTaskLauncher.h"
 #include "tests/contract/ContractSupport.h"
@@ -20,6 +22,9 @@ namespace {
 
 using namespace testing;
 
+constexpr const char* needsRoot =
+    "needs root: the runner is checked in a private mount namespace where a fake stands in for /usr/bin/pkexec";
+
 std::size_t countLines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 class ElevateTest : public ::testing::Test {
@@ -39,41 +44,56 @@ protected:
     // program as the real one does, and then behaves as `then` says.
     void fakePkexec(const std::string& then)
     {
-        writeScript(fakes / "pkexec", "printf '%s\\0' \"$@\" > '" + (scratch / "pkexec-args").string() +
-                                          "'\n"
-                                          "case \"$1\" in /*) ;; *) echo 'pkexec: not absolute' >&2; exit 127;; esac\n" +
-                                          then + "\n");
+        writeScript(fakePkexecFile, "printf '%s\\0' \"$@\" > '" + (scratch / "pkexec-args").string() +
+                                        "'\n"
+                                        "case \"$1\" in /*) ;; *) echo 'pkexec: not absolute' >&2; exit 127;; esac\n" +
+                                        then + "\n");
     }
 
-    // Runs the runner with our fake pkexec first on PATH; as an ordinary
-    // user (nobody) when the tests run as root, so that it takes the pkexec
-    // road.
-    TaskEnd runner(std::vector<std::string> arguments, bool unprivileged)
+    enum class As {
+        caller,        // whoever runs the tests, with the system's pkexec
+        rootWithFake,  // root, with the fake standing in for /usr/bin/pkexec
+        nobodyWithFake // an ordinary user (nobody), likewise: the pkexec road
+    };
+
+    // The whole command line that runs the runner with `arguments`.
+    std::vector<std::string> command(const std::vector<std::string>& arguments, As as)
     {
-        std::vector<std::string> command;
-        if (unprivileged && runningAsRoot())
-            command = {"--reuid=65534", "--regid=65534", "--clear-groups", "--", "/usr/bin/env"};
-        command.push_back("PATH=" + searchPath);
-        command.push_back(elevateProgram.string());
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        const std::filesystem::path program =
-            unprivileged && runningAsRoot() ? "/usr/bin/setpriv" : "/usr/bin/env";
-        auto outcome = launchAndWait(launcher, TaskRequest{program, command});
+        std::vector<std::string> line;
+        if (as != As::caller) {
+            // The bind mount lives only as long as this private namespace.
+            line = {"/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+                    "mount --bind \"$1\" /usr/bin/pkexec || exit 125; shift; exec \"$@\"", "sh",
+                    fakePkexecFile.string()};
+            if (as == As::nobodyWithFake)
+                line.insert(line.end(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+        }
+        line.push_back(elevateProgram.string());
+        line.insert(line.end(), arguments.begin(), arguments.end());
+        return line;
+    }
+
+    TaskEnd runner(const std::vector<std::string>& arguments, As as)
+    {
+        auto line = command(arguments, as);
+        const std::filesystem::path program = line.front();
+        line.erase(line.begin());
+        auto outcome = launchAndWait(launcher, TaskRequest{program, line});
         EXPECT_TRUE(outcome.launch.launched) << outcome.launch.errorDescription;
         EXPECT_TRUE(outcome.end);
         return outcome.end.value_or(TaskEnd{});
     }
 
-    TaskEnd elevate(const std::string& commandLine, bool unprivileged)
+    TaskEnd elevate(const std::string& commandLine, As as)
     {
-        return runner(contract::runnerArguments(commandLine), unprivileged);
+        return runner(contract::runnerArguments(commandLine), as);
     }
 
     ScratchFolder scratch;
     std::filesystem::path fakes = scratch / "fakes";
     std::filesystem::path ran = scratch / "ran";
     std::filesystem::path elevateProgram = scratch / "elevate";
-    std::string searchPath = fakes.string() + ":/usr/bin:/bin";
+    std::filesystem::path fakePkexecFile = fakes / "pkexec";
     PosixTaskLauncher launcher;
 };
 
@@ -93,7 +113,7 @@ TEST_F(ElevateTest, RefusesAnythingButTheFourArgumentsOfTheContract)
     };
     for (const auto& arguments : refused) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
-        const TaskEnd end = runner(arguments, false);
+        const TaskEnd end = runner(arguments, As::caller);
         EXPECT_NE(end.status, 0);
         EXPECT_EQ(countLines(end.errorOutput), 1u) << end.errorOutput;
         EXPECT_EQ(end.errorOutput.rfind("elevate: ", 0), 0u);
@@ -104,30 +124,32 @@ TEST_F(ElevateTest, RefusesAnythingButTheFourArgumentsOfTheContract)
 TEST_F(ElevateTest, AsRootRunsTheShellDirectlyAndPassesItsStatusOn)
 {
     if (!runningAsRoot())
-        GTEST_SKIP() << "needs root: run the tests as root to check the direct road";
+        GTEST_SKIP() << needsRoot;
     fakePkexec("echo 'pkexec must not be used as root' >&2; exit 1");
 
-    const TaskEnd failed = elevate("id -u > '" + ran.string() + "'; echo 'from the shell' >&2; exit 7", false);
+    const TaskEnd failed = elevate("id -u > '" + ran.string() + "'; echo 'from the shell' >&2; exit 7", As::rootWithFake);
     EXPECT_EQ(failed.status, 7);
     EXPECT_EQ(readFile(ran), "0\n");
     EXPECT_EQ(failed.errorOutput.rfind("from the shell\n", 0), 0u) << failed.errorOutput;
     EXPECT_NE(failed.errorOutput.find("7"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(scratch / "pkexec-args"));
 
-    const TaskEnd succeeded = elevate("exit 0", false);
+    const TaskEnd succeeded = elevate("exit 0", As::rootWithFake);
     EXPECT_EQ(succeeded.status, 0);
     EXPECT_EQ(succeeded.errorOutput, "");
 
     // The shell's 126 (a collector that cannot run) is no cancellation.
-    const TaskEnd notRunnable = elevate("exit 126", false);
+    const TaskEnd notRunnable = elevate("exit 126", As::rootWithFake);
     EXPECT_EQ(notRunnable.status, 126);
     EXPECT_EQ(notRunnable.errorOutput.find("(-128)"), std::string::npos);
 }
 
 TEST_F(ElevateTest, DismissedDialogReadsAsCancellation)
 {
+    if (!runningAsRoot())
+        GTEST_SKIP() << needsRoot;
     fakePkexec("exit 126");
-    const TaskEnd end = elevate("touch '" + ran.string() + "'", true);
+    const TaskEnd end = elevate("touch '" + ran.string() + "'", As::nobodyWithFake);
     EXPECT_NE(end.status, 0);
     EXPECT_NE(end.errorOutput.find("(-128)"), std::string::npos) << end.errorOutput;
     EXPECT_EQ(countLines(end.errorOutput), 1u);
@@ -136,10 +158,12 @@ TEST_F(ElevateTest, DismissedDialogReadsAsCancellation)
 
 TEST_F(ElevateTest, AuthorisedShellStatusPassesThroughPkexec)
 {
+    if (!runningAsRoot())
+        GTEST_SKIP() << needsRoot;
     fakePkexec("exec \"$@\"");
 
     const std::string commandLine = "touch '" + ran.string() + "'; echo \"it's $1\" >&2; exit 0";
-    const TaskEnd succeeded = elevate(commandLine, true);
+    const TaskEnd succeeded = elevate(commandLine, As::nobodyWithFake);
     EXPECT_EQ(succeeded.status, 0);
     EXPECT_EQ(succeeded.errorOutput, "it's \n");
     EXPECT_TRUE(std::filesystem::exists(ran));
@@ -150,31 +174,33 @@ TEST_F(ElevateTest, AuthorisedShellStatusPassesThroughPkexec)
     EXPECT_EQ(pkexecArguments.front(), "/bin/sh");
     EXPECT_EQ(pkexecArguments.back(), commandLine);
 
-    const TaskEnd failed = elevate("exit 5", true);
+    const TaskEnd failed = elevate("exit 5", As::nobodyWithFake);
     EXPECT_EQ(failed.status, 5);
     EXPECT_NE(failed.errorOutput.find("5"), std::string::npos);
 
     // pkexec answers 126 for a dismissed dialog, but so does the shell for
     // a collector it cannot execute: that one is a failure.
-    const TaskEnd notRunnable = elevate("exit 126", true);
+    const TaskEnd notRunnable = elevate("exit 126", As::nobodyWithFake);
     EXPECT_EQ(notRunnable.status, 126);
     EXPECT_EQ(notRunnable.errorOutput.find("(-128)"), std::string::npos) << notRunnable.errorOutput;
 }
 
 TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
 {
+    if (!runningAsRoot())
+        GTEST_SKIP() << needsRoot;
     fakePkexec("echo 'Error executing command as another user: Not authorized' >&2\necho >&2\n"
                "echo 'This incident has been reported.' >&2\nexit 127");
-    const TaskEnd refused = elevate("touch '" + ran.string() + "'", true);
+    const TaskEnd refused = elevate("touch '" + ran.string() + "'", As::nobodyWithFake);
     EXPECT_NE(refused.status, 0);
     EXPECT_EQ(countLines(refused.errorOutput), 1u) << refused.errorOutput;
     EXPECT_NE(refused.errorOutput.find("administrator"), std::string::npos);
     EXPECT_EQ(refused.errorOutput.find("(-128)"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(ran));
 
-    searchPath = fakes.string(); // not installed at all
-    std::filesystem::remove(fakes / "pkexec");
-    const TaskEnd missing = elevate("touch '" + ran.string() + "'", true);
+    // A pkexec that cannot be executed is reported, not searched for elsewhere.
+    std::filesystem::permissions(fakePkexecFile, std::filesystem::perms(0644));
+    const TaskEnd missing = elevate("touch '" + ran.string() + "'", As::nobodyWithFake);
     EXPECT_NE(missing.status, 0);
     EXPECT_EQ(countLines(missing.errorOutput), 1u) << missing.errorOutput;
     EXPECT_NE(missing.errorOutput.find("pkexec"), std::string::npos);
@@ -183,6 +209,8 @@ TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
 
 TEST_F(ElevateTest, ClosedErrorPipeDoesNotStopTheCollection)
 {
+    if (!runningAsRoot())
+        GTEST_SKIP() << needsRoot;
     // The app has quit: nobody reads the runner's error output any more.
     fakePkexec("exec \"$@\"");
     int errors[2];
@@ -192,17 +220,14 @@ TEST_F(ElevateTest, ClosedErrorPipeDoesNotStopTheCollection)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
-    const std::string path = "PATH=" + fakes.string() + ":/usr/bin:/bin";
-    std::vector<std::string> arguments = {"/usr/bin/env", path, elevateProgram.string()};
-    for (const auto& argument : contract::runnerArguments(
-             "sleep 0.2; echo done > '" + ran.string() + "'; exit 3"))
-        arguments.push_back(argument);
+    std::vector<std::string> arguments = command(
+        contract::runnerArguments("sleep 0.2; echo done > '" + ran.string() + "'; exit 3"), As::nobodyWithFake);
     std::vector<char*> argv;
     for (auto& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    ASSERT_EQ(::posix_spawn(&pid, "/usr/bin/env", &actions, nullptr, argv.data(), environ), 0);
+    ASSERT_EQ(::posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(errors[1]);
 
