@@ -10,6 +10,10 @@ std::filesystem::path AppDelegate::defaultOutputDir(System& system)
     // copy; the archive would be lost there, so it goes to the Desktop.
     if (bundle.string().find("/AppTranslocation/") != std::string::npos)
         return system.homeDirectory() / "Desktop";
+    // The copy the package manager installed lies in a folder the user
+    // cannot write; the archive goes where the user finds it.
+    if (system.isInstalledCopy())
+        return system.desktopDirectory();
     return bundle.parent_path();
 }
 

@@ -108,6 +108,11 @@ public:
     // The program that asks for an administrator password and runs the
     // collector as root.
     virtual std::filesystem::path elevationRunner() = 0;
+    // True when the bundle is the copy the system's package manager
+    // installed, in a folder the user cannot write; false for a kit.
+    virtual bool isInstalledCopy() = 0;
+    // The user's desktop folder, where files the user should find go.
+    virtual std::filesystem::path desktopDirectory() = 0;
     virtual Date now() = 0;
     virtual uint32_t userID() = 0;
     virtual uint32_t groupID() = 0;

@@ -24,6 +24,8 @@ public:
     std::filesystem::path temporaryDirectory() override;
     std::filesystem::path homeDirectory() override;
     std::filesystem::path elevationRunner() override;
+    bool isInstalledCopy() override;
+    std::filesystem::path desktopDirectory() override;
     Date now() override;
     uint32_t userID() override;
     uint32_t groupID() override;

@@ -27,6 +27,23 @@ std::filesystem::path AppKitSystem::elevationRunner()
     return "/usr/bin/osascript";
 }
 
+// A Mac app is dragged wherever the user wants it; there is no installed copy
+// that the user could not write beside.
+bool AppKitSystem::isInstalledCopy()
+{
+    return false;
+}
+
+std::filesystem::path AppKitSystem::desktopDirectory()
+{
+    NSURL* desktop = [[NSFileManager defaultManager] URLForDirectory:NSDesktopDirectory
+                                                            inDomain:NSUserDomainMask
+                                                   appropriateForURL:nil
+                                                              create:NO
+                                                               error:nil];
+    return desktop ? pathOf(desktop) : homeDirectory() / "Desktop";
+}
+
 Date AppKitSystem::now()
 {
     // The same clock as the file system's modification times.

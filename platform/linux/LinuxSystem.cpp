@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <system_error>
 
@@ -88,6 +90,46 @@ std::filesystem::path LinuxSystem::homeDirectory()
 }
 
 std::filesystem::path LinuxSystem::elevationRunner() { return bundlePath() / "Contents" / "Helpers" / "elevate"; }
+
+bool LinuxSystem::isInstalledCopy() { return bundlePath() == installedBundle; }
+
+std::filesystem::path LinuxSystem::desktopFolderFrom(const std::filesystem::path& home, const std::string& userDirs)
+{
+    // Lines such as XDG_DESKTOP_DIR="$HOME/デスクトップ", as xdg-user-dirs
+    // writes them: an absolute path or one relative to $HOME, in quotes.
+    std::istringstream lines(userDirs);
+    std::string line;
+    while (std::getline(lines, line)) {
+        constexpr std::string_view key = "XDG_DESKTOP_DIR=\"";
+        if (!line.starts_with(key) || line.size() < key.size() + 1 || line.back() != '"')
+            continue;
+        std::string value = line.substr(key.size(), line.size() - key.size() - 1);
+        if (value.find('\\') != std::string::npos)
+            continue; // escapes: not worth guessing at
+        if (value.starts_with("$HOME/"))
+            return withoutTrailingSlash((home / value.substr(6)).string());
+        if (value == "$HOME")
+            return home;
+        if (value.starts_with('/'))
+            return withoutTrailingSlash(value);
+    }
+    return home / "Desktop";
+}
+
+std::filesystem::path LinuxSystem::desktopDirectory()
+{
+    const std::filesystem::path home = homeDirectory();
+    std::filesystem::path config = home / ".config";
+    if (const char* configured = std::getenv("XDG_CONFIG_HOME"); configured && *configured == '/')
+        config = configured;
+    std::ifstream file(config / "user-dirs.dirs");
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::filesystem::path desktop = desktopFolderFrom(home, text.str());
+    // Without a desktop folder the home folder is the next place a user looks.
+    std::error_code error;
+    return std::filesystem::is_directory(desktop, error) ? desktop : home;
+}
 
 Date LinuxSystem::now()
 {

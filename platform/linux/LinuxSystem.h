@@ -13,6 +13,8 @@ public:
     std::filesystem::path temporaryDirectory() override;
     std::filesystem::path homeDirectory() override;
     std::filesystem::path elevationRunner() override;
+    bool isInstalledCopy() override;
+    std::filesystem::path desktopDirectory() override;
     Date now() override;
     uint32_t userID() override;
     uint32_t groupID() override;
@@ -26,6 +28,11 @@ public:
     // A private folder of `user`'s inside `base` when `base` is shared by
     // every user (sticky and world-writable, as /tmp is); else `base`.
     static std::filesystem::path privateFolderIn(const std::filesystem::path& base, uid_t user);
+    // Where the Debian package puts the bundle.
+    static constexpr const char* installedBundle = "/opt/tarnhollow/Tarnhollow.app";
+    // The desktop folder that `userDirs` (the text of user-dirs.dirs, maybe
+    // empty) names for a user whose home is `home`; else home/Desktop.
+    static std::filesystem::path desktopFolderFrom(const std::filesystem::path& home, const std::string& userDirs);
 };
 
 } // namespace tarnhollow

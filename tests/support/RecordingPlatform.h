@@ -59,6 +59,8 @@ public:
     std::filesystem::path temporary = "/private/var/folders/T";
     std::filesystem::path home = "/Users/analyst";
     std::filesystem::path runner = "/usr/bin/osascript";
+    bool installed = false;
+    std::filesystem::path desktop = "/Users/analyst/Desktop";
     uint32_t uid = 501;
     uint32_t gid = 20;
     Date clock = Date(std::chrono::seconds(1'700'000'000));
@@ -119,6 +121,8 @@ public:
     std::filesystem::path temporaryDirectory() override { return temporary; }
     std::filesystem::path homeDirectory() override { return home; }
     std::filesystem::path elevationRunner() override { return runner; }
+    bool isInstalledCopy() override { return installed; }
+    std::filesystem::path desktopDirectory() override { return desktop; }
     Date now() override { return clock; }
     uint32_t userID() override { return uid; }
     uint32_t groupID() override { return gid; }

@@ -41,6 +41,17 @@ TEST(DefaultOutputDirTest, AnythingElseWritesBesideTheBundle)
     EXPECT_EQ(outputFolderFor("/Volumes/AppTranslocation-ish/Tarnhollow.app"), "/Volumes/AppTranslocation-ish");
 }
 
+TEST(DefaultOutputDirTest, InstalledCopyWritesToTheDesktopAKitBesideItself)
+{
+    RecordingPlatform fake;
+    fake.bundle = "/opt/tarnhollow/Tarnhollow.app";
+    fake.desktop = "/home/analyst/デスクトップ";
+    fake.installed = true;
+    EXPECT_EQ(AppDelegateProbe::defaultOutputDir(fake), "/home/analyst/デスクトップ");
+    fake.installed = false;
+    EXPECT_EQ(AppDelegateProbe::defaultOutputDir(fake), "/opt/tarnhollow");
+}
+
 class NewestZipTest : public ::testing::Test {
 protected:
     void SetUp() override

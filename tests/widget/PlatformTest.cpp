@@ -225,6 +225,28 @@ TEST(LinuxSystemTest, BundleIsTheFolderHoldingContentsMacOSElseTheExecutablesFol
     EXPECT_EQ(system.elevationRunner(), self.parent_path() / "Contents/Helpers/elevate");
 }
 
+TEST(LinuxSystemTest, DesktopFolderAsUserDirsNamesIt)
+{
+    const std::filesystem::path home = "/home/analyst";
+    const struct {
+        std::string userDirs;
+        std::filesystem::path desktop;
+    } cases[] = {
+        {"", "/home/analyst/Desktop"},
+        {"# comment\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\nXDG_DESKTOP_DIR=\"$HOME/デスクトップ\"\n",
+         "/home/analyst/デスクトップ"},
+        {"XDG_DESKTOP_DIR=\"$HOME\"", "/home/analyst"},
+        {"XDG_DESKTOP_DIR=\"/srv/desk/\"", "/srv/desk"},
+        {"XDG_DESKTOP_DIR=\"relative\"\nXDG_DESKTOP_DIR=$HOME/unquoted", "/home/analyst/Desktop"},
+        {"XDG_DESKTOP_DIR=\"$HOME/a\\\"b\"", "/home/analyst/Desktop"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LinuxSystem::desktopFolderFrom(home, c.userDirs), c.desktop) << c.userDirs;
+
+    LinuxSystem system;
+    EXPECT_FALSE(system.isInstalledCopy()); // this test program is no installed copy
+}
+
 TEST(LinuxSystemTest, TemporaryFolderFollowsTMPDIR)
 {
     EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(nullptr), "/tmp");
