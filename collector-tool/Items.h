@@ -1,7 +1,12 @@
-// What the tool collects on the system it was built for.
+// What the tool collects, one table per system. Both tables are built
+// everywhere, so that either can be run against a copied tree.
 #pragma once
 
+#include "collector-tool/LiveCommand.h"
+
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnhollow::tool {
@@ -16,8 +21,23 @@ struct Item {
     bool listingOnly = false;
     // For listings: how many folder levels below each pattern; 0 is all.
     int listingDepth = 0;
+    // Programs whose output is collected before any file is read.
+    std::vector<LiveCommand> commands {};
 };
 
-const std::vector<Item>& collectionItems();
+// An item made only of programs to run.
+Item liveItem(std::string name, std::vector<LiveCommand> commands);
+
+enum class ItemSystem { linuxSystem, macosSystem };
+
+// The system the tool runs on.
+ItemSystem runningSystem();
+// "linux" or "macos".
+std::optional<ItemSystem> systemNamed(std::string_view name);
+const char* systemName(ItemSystem system);
+
+const std::vector<Item>& linuxItems();
+const std::vector<Item>& macosItems();
+const std::vector<Item>& collectionItems(ItemSystem system = runningSystem());
 
 } // namespace tarnhollow::tool

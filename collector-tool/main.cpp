@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #ifndef TARNHOLLOW_VERSION
@@ -31,6 +32,8 @@ const char* const kUsage = "usage: tarnhollow -o FOLDER\n"
                            "Collects this machine's artifacts into one zip archive in FOLDER, named\n"
                            "from the host name and the start time (UTC). Run as root; SUDO_UID and\n"
                            "SUDO_GID, when set, name the owner of the finished archive.\n"
+                           "  --system linux|macos   which system's artifacts to look for; by\n"
+                           "                         default the running system's\n"
                            "  --root DIR   look the sources up below DIR instead of / (for tests)";
 
 // The failure report: the last line of the output, one sentence that the
@@ -171,6 +174,7 @@ int run(int argc, char** argv)
 
     std::string output;
     std::string root = "/";
+    tool::ItemSystem system = tool::runningSystem();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -180,6 +184,15 @@ int run(int argc, char** argv)
         if (arg == "--version") {
             tool::writeLine(1, std::string("tarnhollow ") + TARNHOLLOW_VERSION);
             return 0;
+        }
+        if (arg == "--system" && i + 1 < argc) {
+            const std::optional<tool::ItemSystem> named = tool::systemNamed(argv[++i]);
+            if (!named) {
+                tool::writeLine(2, kUsage);
+                return fail("システム「" + tool::escapeName(argv[i]) + "」は選べないため、収集を始められません。");
+            }
+            system = *named;
+            continue;
         }
         if ((arg == "-o" || arg == "--root") && i + 1 < argc) {
             (arg == "-o" ? output : root) = argv[++i];
@@ -247,6 +260,7 @@ int run(int argc, char** argv)
     info.archivePath = target.finalPath;
     info.start = start;
     info.notes.push_back(owner.note);
+    info.notes.push_back(std::string("item table: ") + tool::systemName(system));
     if (!owner.valid)
         tool::writeLine(2, tool::escapeName(owner.note));
 
@@ -254,7 +268,7 @@ int run(int argc, char** argv)
     tool::ArchiveError error;
     if (!archive.open(target.partPath, error))
         return failWriting(error.systemError, output, error.text);
-    tool::Collection collection(tree, tool::collectionItems(), info);
+    tool::Collection collection(tree, tool::collectionItems(system), info);
     if (!collection.gather(archive, error) || !archive.close(error))
         return failWriting(error.systemError, output, error.text);
 
