@@ -1,6 +1,6 @@
 #include "collector-tool/Collection.h"
 
-#include "collector-tool/Sha256.h"
+#include "platform/digest/Sha256.h"
 #include "collector-tool/Text.h"
 
 #include <fcntl.h>

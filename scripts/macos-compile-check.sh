@@ -67,7 +67,7 @@ while IFS= read -r source; do objc_sources+=("$source"); done \
   < <(find platform/appkit ui/appkit main/appkit -name '*.mm' 2>/dev/null | sort)
 portable_sources=()
 while IFS= read -r source; do portable_sources+=("$source"); done \
-  < <(find collect collector platform/posix collector-tool \
+  < <(find collect collector platform/posix platform/digest collector-tool \
         -path collector-tool/bench -prune -o -name '*.cpp' -print 2>/dev/null | sort)
 # Sources that only the Linux build compiles.
 linux_only='OpenSsl[^/]*\.cpp$'

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-namespace tarnhollow::tool {
+namespace tarnhollow {
 
 class Sha256 {
 public:
@@ -19,9 +19,11 @@ public:
     // Lower-case hex digest; the hasher must be reset before it is used again.
     std::string finishHex();
 
+    static std::string toHex(const unsigned char* bytes, std::size_t size);
+
 private:
     struct State;
     std::unique_ptr<State> state_;
 };
 
-} // namespace tarnhollow::tool
+} // namespace tarnhollow

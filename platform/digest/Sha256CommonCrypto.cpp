@@ -1,9 +1,8 @@
-#include "collector-tool/Sha256.h"
-#include "collector-tool/Text.h"
+#include "platform/digest/Sha256.h"
 
 #include <CommonCrypto/CommonDigest.h>
 
-namespace tarnhollow::tool {
+namespace tarnhollow {
 
 struct Sha256::State {
     CC_SHA256_CTX ctx;
@@ -38,7 +37,7 @@ std::string Sha256::finishHex()
 {
     unsigned char digest[CC_SHA256_DIGEST_LENGTH];
     CC_SHA256_Final(digest, &state_->ctx);
-    return hex(digest, sizeof digest);
+    return toHex(digest, sizeof digest);
 }
 
-} // namespace tarnhollow::tool
+} // namespace tarnhollow

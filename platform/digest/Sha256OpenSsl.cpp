@@ -1,11 +1,10 @@
-#include "collector-tool/Sha256.h"
-#include "collector-tool/Text.h"
+#include "platform/digest/Sha256.h"
 
 #include <openssl/evp.h>
 
 #include <new>
 
-namespace tarnhollow::tool {
+namespace tarnhollow {
 
 struct Sha256::State {
     EVP_MD_CTX* ctx = nullptr;
@@ -41,7 +40,7 @@ std::string Sha256::finishHex()
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(state_->ctx, digest, &length);
-    return hex(digest, length);
+    return toHex(digest, length);
 }
 
-} // namespace tarnhollow::tool
+} // namespace tarnhollow
