@@ -3,6 +3,7 @@
 #include "collect/LastLine.h"
 #include "collect/Texts.h"
 #include "collect/Utf8.h"
+#include "collector/Contract.h"
 
 namespace tarnhollow {
 
@@ -37,8 +38,7 @@ void AppDelegate::finished(int32_t terminationStatus, const std::string& errorOu
         button->setEnabled(true);
         return;
     }
-    // The runner reports a dismissed password dialog as error -128.
-    if (errorOutput.find("(-128)") != std::string::npos) {
+    if (errorOutput.find(contract::cancelledMarker) != std::string::npos) {
         setReady(std::string(texts::cancelled));
         return;
     }

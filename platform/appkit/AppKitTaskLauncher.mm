@@ -1,9 +1,11 @@
 #include "platform/appkit/AppKitTaskLauncher.h"
 
-#include "platform/appkit/PipeDrain.h"
 #include "platform/appkit/Strings.h"
+#include "platform/posix/ChildEnd.h"
+#include "platform/posix/PipeDrain.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 
 namespace tarnhollow::appkit {
 
@@ -55,7 +57,7 @@ LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationH
     // The run's error output; touched only on `queue`.
     auto output = std::make_shared<std::string>();
     dispatch_source_set_event_handler(source, ^{
-        if (!drainAvailable(fd, *output))
+        if (!posix::drainAvailable(fd, *output))
             dispatch_source_cancel(source); // at its end; stop listening
     });
     // The pipe owns the descriptor: keep it open until the source lets go.
@@ -66,13 +68,17 @@ LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationH
 
     auto handler = std::make_shared<TerminationHandler>(std::move(onTermination));
     [task setTerminationHandler:^(NSTask* ended) {
-        const int32_t status = ended.terminationStatus;
+        const int32_t status = ended.terminationReason == NSTaskTerminationReasonUncaughtSignal
+                                   ? posix::statusForSignal(ended.terminationStatus)
+                                   : ended.terminationStatus;
         dispatch_async(queue, ^{
             // The runner is gone, so everything it wrote is in the pipe by now.
             // A grandchild that inherited the pipe could hold it open for
             // ever: take what is there and stop rather than wait for its end.
             if (dispatch_source_testcancel(source) == 0) {
-                drainAvailable(fd, *output);
+                int pending = 0;
+                if (ioctl(fd, FIONREAD, &pending) == 0 && pending > 0)
+                    posix::drainAvailable(fd, *output, static_cast<std::size_t>(pending));
                 dispatch_source_cancel(source);
             }
             (*handler)(status, std::move(*output));

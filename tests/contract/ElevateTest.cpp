@@ -3,19 +3,14 @@
 // full path, so the fake is bind-mounted over it in a mount namespace of the
 // test's own; that needs root.
 #include "collector/Contract.h"
+#include "platform/posix/ChildEnd.h"
 #include "platform/posix/PosixTaskLauncher.h"
+#include "platform/posix/Spawn.h"
 #include "tests/contract/ContractSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #ifdef TARNHOLLOW_ELEVATE
-
-extern char** environ;
 
 namespace tarnhollow {
 namespace {
@@ -141,7 +136,7 @@ TEST_F(ElevateTest, AsRootRunsTheShellDirectlyAndPassesItsStatusOn)
     // The shell's 126 (a collector that cannot run) is no cancellation.
     const TaskEnd notRunnable = elevate("exit 126", As::rootWithFake);
     EXPECT_EQ(notRunnable.status, 126);
-    EXPECT_EQ(notRunnable.errorOutput.find("(-128)"), std::string::npos);
+    EXPECT_EQ(notRunnable.errorOutput.find(contract::cancelledMarker), std::string::npos);
 }
 
 TEST_F(ElevateTest, DismissedDialogReadsAsCancellation)
@@ -151,7 +146,7 @@ TEST_F(ElevateTest, DismissedDialogReadsAsCancellation)
     fakePkexec("exit 126");
     const TaskEnd end = elevate("touch '" + ran.string() + "'", As::nobodyWithFake);
     EXPECT_NE(end.status, 0);
-    EXPECT_NE(end.errorOutput.find("(-128)"), std::string::npos) << end.errorOutput;
+    EXPECT_NE(end.errorOutput.find(contract::cancelledMarker), std::string::npos) << end.errorOutput;
     EXPECT_EQ(countLines(end.errorOutput), 1u);
     EXPECT_FALSE(std::filesystem::exists(ran));
 }
@@ -182,7 +177,7 @@ TEST_F(ElevateTest, AuthorisedShellStatusPassesThroughPkexec)
     // a collector it cannot execute: that one is a failure.
     const TaskEnd notRunnable = elevate("exit 126", As::nobodyWithFake);
     EXPECT_EQ(notRunnable.status, 126);
-    EXPECT_EQ(notRunnable.errorOutput.find("(-128)"), std::string::npos) << notRunnable.errorOutput;
+    EXPECT_EQ(notRunnable.errorOutput.find(contract::cancelledMarker), std::string::npos) << notRunnable.errorOutput;
 }
 
 TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
@@ -195,7 +190,7 @@ TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
     EXPECT_NE(refused.status, 0);
     EXPECT_EQ(countLines(refused.errorOutput), 1u) << refused.errorOutput;
     EXPECT_NE(refused.errorOutput.find("administrator"), std::string::npos);
-    EXPECT_EQ(refused.errorOutput.find("(-128)"), std::string::npos);
+    EXPECT_EQ(refused.errorOutput.find(contract::cancelledMarker), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(ran));
 
     // A pkexec that cannot be executed is reported, not searched for elsewhere.
@@ -204,7 +199,7 @@ TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
     EXPECT_NE(missing.status, 0);
     EXPECT_EQ(countLines(missing.errorOutput), 1u) << missing.errorOutput;
     EXPECT_NE(missing.errorOutput.find("pkexec"), std::string::npos);
-    EXPECT_EQ(missing.errorOutput.find("(-128)"), std::string::npos);
+    EXPECT_EQ(missing.errorOutput.find(contract::cancelledMarker), std::string::npos);
 }
 
 TEST_F(ElevateTest, ClosedErrorPipeDoesNotStopTheCollection)
@@ -213,28 +208,17 @@ TEST_F(ElevateTest, ClosedErrorPipeDoesNotStopTheCollection)
         GTEST_SKIP() << needsRoot;
     // The app has quit: nobody reads the runner's error output any more.
     fakePkexec("exec \"$@\"");
-    int errors[2];
-    ASSERT_EQ(::pipe(errors), 0);
-    ::close(errors[0]);
+    posix::Pipe errors;
+    ASSERT_EQ(errors.open(), 0);
+    posix::Pipe::closeEnd(errors.read);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
-    std::vector<std::string> arguments = command(
+    const auto line = command(
         contract::runnerArguments("sleep 0.2; echo done > '" + ran.string() + "'; exit 3"), As::nobodyWithFake);
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    ASSERT_EQ(::posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(errors[1]);
+    const posix::Spawned runner = posix::spawn(line.front(), line, {posix::StandardStreams::inherit, errors.write});
+    ASSERT_EQ(runner.error, 0);
+    posix::Pipe::closeEnd(errors.write);
 
-    int waitStatus = 0;
-    ASSERT_EQ(::waitpid(pid, &waitStatus, 0), pid);
-    ASSERT_TRUE(WIFEXITED(waitStatus)) << "ended by signal " << WTERMSIG(waitStatus);
-    EXPECT_EQ(WEXITSTATUS(waitStatus), 3);
+    EXPECT_EQ(posix::waitForEnd(runner.pid), 3) << "not ended by SIGPIPE";
     EXPECT_EQ(readFile(ran), "done\n");
 }
 

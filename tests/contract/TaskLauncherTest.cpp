@@ -61,7 +61,7 @@ TEST_F(TaskLauncherTest, FailuresAndCancellationKeepTheirStatusAndText)
 
     auto killed = run("echo dying >&2\nkill -KILL $$\n");
     ASSERT_TRUE(killed.end);
-    EXPECT_NE(killed.end->status, 0);
+    EXPECT_EQ(killed.end->status, 128 + SIGKILL) << "a signal reads as the shell reports it";
     EXPECT_EQ(killed.end->errorOutput, "dying\n");
 }
 

@@ -1,4 +1,4 @@
-#include "platform/appkit/PipeDrain.h"
+#include "platform/posix/PipeDrain.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <thread>
 #include <unistd.h>
 
-namespace tarnhollow::appkit {
+namespace tarnhollow::posix {
 namespace {
 
 struct Pipe {
@@ -85,4 +85,4 @@ TEST(PipeDrainTest, KeepsEveryByteOfMoreThanThePipeHolds)
 }
 
 } // namespace
-} // namespace tarnhollow::appkit
+} // namespace tarnhollow::posix
