@@ -1,29 +1,17 @@
-// The zip writer. Everything that touches libzip lives behind this file, so
-// the rest of the tool does not depend on its headers.
+// The zip writer: entries are written one after another straight into an
+// open file, so that memory does not grow with the number of entries. The
+// central directory goes to a scratch file until the end.
 #pragma once
+
+#include "collector-tool/ScratchFile.h"
+#include "platform/digest/Sha256.h"
 
 #include <cstdint>
 #include <ctime>
-#include <optional>
 #include <string>
-
-struct zip;
+#include <vector>
 
 namespace tarnhollow::tool {
-
-// Content of one entry, pulled by the writer when it gets to the entry.
-// Streams must not fail: a source that cannot be read delivers what it has
-// and records the problem itself, so that one bad file cannot sink the run.
-class EntryStream {
-public:
-    virtual ~EntryStream() = default;
-    // Size promised to the writer (never exceeded), or none when unknown.
-    virtual std::optional<std::uint64_t> size() const = 0;
-    virtual void open() = 0;
-    // Bytes read into data, 0 at the end.
-    virtual std::size_t read(void* data, std::size_t capacity) = 0;
-    virtual void close() = 0;
-};
 
 struct EntryMeta {
     std::time_t mtime = 0;
@@ -31,30 +19,49 @@ struct EntryMeta {
     bool compress = true; // deflate; otherwise stored
 };
 
-struct ArchiveError {
-    int systemError = 0; // errno behind the failure, when there is one
-    std::string text; // libzip's description
-};
-
 class Archive {
 public:
-    Archive() = default;
+    // Writes into out (an open, empty file, not owned); the central
+    // directory is kept in directory until close().
+    Archive(int out, ScratchFile directory);
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
 
-    // Prepares writing to path, which must already exist (empty): nothing is
-    // written before close().
-    bool open(const std::string& path, ArchiveError& error);
-    // Adds an entry whose content comes from stream; stream must live until
-    // close() or discard(). name ends in '/' for a folder.
-    bool add(const std::string& name, const EntryMeta& meta, EntryStream* stream, ArchiveError& error);
-    // Writes the whole archive, pulling every stream in the order added.
-    bool close(ArchiveError& error);
-    void discard();
+    // name ends in '/' for a folder. Each begin() is followed by write()s
+    // and one end(). Every call returns false once writing has failed.
+    bool begin(const std::string& name, const EntryMeta& meta);
+    bool write(const void* data, std::size_t size);
+    bool end();
+    // Writes the central directory; the file is complete afterwards.
+    bool close();
+
+    // Marks the archive failed, e.g. when a scratch file could not be written.
+    void fail(int error);
+    // SHA-256 of the whole archive, after close().
+    const std::string& sha256() const { return sha256_; }
+    // The errno behind the first failure.
+    int error() const { return error_; }
+    std::uint64_t entries() const { return entries_; }
+    std::uint64_t bytesWritten() const { return offset_; }
 
 private:
-    ::zip* zip_ = nullptr;
+    bool put(const void* data, std::size_t size);
+    bool flush();
+    bool deflateSome(const unsigned char* data, std::size_t size, bool finish);
+
+    int out_;
+    ScratchFile directory_;
+    std::vector<unsigned char> buffer_;
+    std::vector<unsigned char> deflated_;
+    std::uint64_t offset_ = 0; // bytes of the archive so far, buffered included
+    std::uint64_t entries_ = 0;
+    int error_ = 0;
+    Sha256 hash_;
+    std::string sha256_;
+    struct Current;
+    Current* current_ = nullptr;
+    void* stream_ = nullptr; // zlib's state, reused for every entry
 };
 
 } // namespace tarnhollow::tool

@@ -4,6 +4,7 @@
 
 #include "collector-tool/LiveCommand.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,11 @@ struct Item {
     int listingDepth = 0;
     // Programs whose output is collected before any file is read.
     std::vector<LiveCommand> commands {};
+    // Limits for this item; 0 takes the defaults of ItemLimits.h, which
+    // are stricter for items that reach into folders users can write.
+    std::uint64_t byteBudget = 0;
+    std::uint64_t fileCap = 0;
+    std::uint64_t entryCap = 0;
 };
 
 // An item made only of programs to run.

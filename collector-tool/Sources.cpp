@@ -59,9 +59,12 @@ namespace {
         return prefix == "/" ? "/" + name : prefix + "/" + name;
     }
 
-    // Sorted names of a folder's entries, without "." and "..".
-    bool readNames(int fd, std::vector<std::string>& names)
+    // Sorted names of a folder's entries, without "." and "..", at most
+    // budget bytes of them; cut tells whether some were left out.
+    bool readNames(int fd, std::vector<std::string>& names, std::size_t budget, bool& cut)
     {
+        cut = false;
+        std::size_t used = 0;
         const int copy = ::dup(fd);
         if (copy < 0)
             return false;
@@ -72,8 +75,15 @@ namespace {
         }
         errno = 0;
         while (dirent* entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.emplace_back(entry->d_name);
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            const std::size_t cost = std::strlen(entry->d_name) + sizeof(std::string);
+            if (used + cost > budget) {
+                cut = true;
+                break;
+            }
+            used += cost;
+            names.emplace_back(entry->d_name);
         }
         const bool ok = errno == 0;
         ::closedir(dir);
@@ -85,6 +95,8 @@ namespace {
     {
         return std::strerror(error);
     }
+
+    constexpr std::size_t kMatchNameBytes = 8 << 20;
 
 } // namespace
 
@@ -149,10 +161,29 @@ bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string&
     node.uid = st.st_uid;
     node.gid = st.st_gid;
     node.size = static_cast<std::uint64_t>(st.st_size);
+    node.dev = st.st_dev;
+    node.ino = st.st_ino;
+    node.nlink = st.st_nlink;
+    node.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
 #ifdef __APPLE__
     node.mtime = st.st_mtimespec;
+    node.atime = st.st_atimespec;
+    node.ctime = st.st_ctimespec;
+    node.birthtime = st.st_birthtimespec;
+    node.hasBirthtime = true;
 #else
     node.mtime = st.st_mtim;
+    node.atime = st.st_atim;
+    node.ctime = st.st_ctim;
+#ifdef STATX_BTIME
+    struct statx sx { };
+    if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME, &sx) == 0
+        && (sx.stx_mask & STATX_BTIME) != 0) {
+        node.birthtime
+            = { static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec) };
+        node.hasBirthtime = true;
+    }
+#endif
 #endif
     node.rdev = st.st_rdev;
     if (S_ISLNK(st.st_mode)) {
@@ -170,17 +201,17 @@ bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string&
     return true;
 }
 
-void SourceTree::expand(const std::string& pattern, int maxDepth, const std::function<void(Node&)>& visit,
-    const ProblemHandler& problem) const
+void SourceTree::expand(const std::string& pattern, int maxDepth, const WalkLimits& limits,
+    const std::function<bool(Node&)>& visit, const ProblemHandler& problem, const CutHandler& cut) const
 {
     const auto parts = split(pattern, '/');
     if (!parts.empty())
-        match(rootFd_, "/", parts, 0, maxDepth, visit, problem);
+        match(rootFd_, "/", parts, 0, maxDepth, limits, visit, problem, cut);
 }
 
-void SourceTree::match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts,
-    std::size_t index, int maxDepth, const std::function<void(Node&)>& visit,
-    const ProblemHandler& problem) const
+bool SourceTree::match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts,
+    std::size_t index, int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
+    const ProblemHandler& problem, const CutHandler& cut) const
 {
     const std::string& part = parts[index];
     std::vector<std::string> names;
@@ -188,10 +219,14 @@ void SourceTree::match(int dirFd, const std::string& prefix, const std::vector<s
         names = split(part.substr(1, part.size() - 2), ',');
     } else if (isWildcard(part)) {
         std::vector<std::string> all;
-        if (!readNames(dirFd, all)) {
+        bool partial = false;
+        if (!readNames(dirFd, all, kMatchNameBytes, partial)) {
             problem(prefix, "cannot list folder: " + errorText(errno));
-            return;
+            return true;
         }
+        if (partial)
+            cut(prefix,
+                "folder holds too many names; only the first " + std::to_string(all.size()) + " looked at");
         for (auto& name : all)
             if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0)
                 names.push_back(std::move(name));
@@ -207,12 +242,13 @@ void SourceTree::match(int dirFd, const std::string& prefix, const std::vector<s
             continue;
         if (!S_ISDIR(node.mode)) {
             // A link in the middle of a pattern is recorded, not followed.
-            if (last || S_ISLNK(node.mode))
-                visit(node);
+            if ((last || S_ISLNK(node.mode)) && !visit(node))
+                return false;
             continue;
         }
         if (last) {
-            visit(node);
+            if (!visit(node))
+                return false;
             if (maxDepth < 0)
                 continue;
         }
@@ -222,15 +258,19 @@ void SourceTree::match(int dirFd, const std::string& prefix, const std::vector<s
             continue;
         }
         if (last) {
-            Walker walker(*this, fd, path, maxDepth, problem);
+            Walker walker(*this, fd, path, maxDepth, limits, problem, cut);
             Node below;
             while (walker.next(below))
-                visit(below);
+                if (!visit(below))
+                    return false;
         } else {
-            match(fd, path, parts, index + 1, maxDepth, visit, problem);
+            const bool more = match(fd, path, parts, index + 1, maxDepth, limits, visit, problem, cut);
             ::close(fd);
+            if (!more)
+                return false;
         }
     }
+    return true;
 }
 
 int SourceTree::openFile(const std::string& path) const
@@ -238,15 +278,15 @@ int SourceTree::openFile(const std::string& path) const
     return openBelowRoot(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 
-std::unique_ptr<SourceTree::Walker> SourceTree::walk(
-    const std::string& path, int maxDepth, const ProblemHandler& problem) const
+std::unique_ptr<SourceTree::Walker> SourceTree::walk(const std::string& path, int maxDepth,
+    const WalkLimits& limits, const ProblemHandler& problem, const CutHandler& cut) const
 {
     const int fd = openBelowRoot(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         problem(path, "cannot open folder: " + errorText(-fd));
         return nullptr;
     }
-    return std::make_unique<Walker>(*this, fd, path, maxDepth, problem);
+    return std::make_unique<Walker>(*this, fd, path, maxDepth, limits, problem, cut);
 }
 
 int SourceTree::openBelowRoot(const std::string& path, int flags) const
@@ -276,15 +316,18 @@ struct SourceTree::Walker::Frame {
     int fd;
     std::string path;
     std::vector<std::string> names;
+    std::size_t nameBytes = 0;
     std::size_t next = 0;
     ~Frame() { ::close(fd); }
 };
 
-SourceTree::Walker::Walker(
-    const SourceTree& tree, int folderFd, const std::string& path, int maxDepth, ProblemHandler problem)
+SourceTree::Walker::Walker(const SourceTree& tree, int folderFd, const std::string& path, int maxDepth,
+    const WalkLimits& limits, ProblemHandler problem, CutHandler cut)
     : tree_(tree)
     , maxDepth_(maxDepth)
+    , limits_(limits)
     , problem_(std::move(problem))
+    , cut_(std::move(cut))
 {
     push(folderFd, path);
 }
@@ -296,10 +339,18 @@ void SourceTree::Walker::push(int fd, const std::string& path)
     auto frame = std::make_unique<Frame>();
     frame->fd = fd;
     frame->path = path;
-    if (!readNames(fd, frame->names)) {
+    bool partial = false;
+    const std::size_t left = limits_.maxNameBytes > nameBytes_ ? limits_.maxNameBytes - nameBytes_ : 0;
+    if (!readNames(fd, frame->names, left, partial)) {
         problem_(path, "cannot list folder: " + errorText(errno));
         frame->names.clear();
     }
+    for (const auto& name : frame->names)
+        frame->nameBytes += name.size() + sizeof(std::string);
+    nameBytes_ += frame->nameBytes;
+    if (partial)
+        cut_(path,
+            "folder holds too many names; only the first " + std::to_string(frame->names.size()) + " taken");
     stack_.push_back(std::move(frame));
 }
 
@@ -308,14 +359,26 @@ bool SourceTree::Walker::next(Node& node)
     while (!stack_.empty()) {
         Frame& top = *stack_.back();
         if (top.next == top.names.size()) {
+            nameBytes_ -= top.nameBytes;
             stack_.pop_back();
             continue;
         }
         const std::string& name = top.names[top.next++];
         const std::string path = joined(top.path, name);
+        if (path.size() > limits_.maxPathBytes) {
+            cut_(path.substr(0, limits_.maxPathBytes) + "…",
+                "path longer than " + std::to_string(limits_.maxPathBytes) + " bytes; left out");
+            continue;
+        }
         if (!tree_.makeNode(top.fd, name, path, node, problem_))
             continue;
-        const bool deeper = maxDepth_ <= 0 || static_cast<int>(stack_.size()) < maxDepth_;
+        const int depth = static_cast<int>(stack_.size());
+        bool deeper = maxDepth_ <= 0 || depth < maxDepth_;
+        if (S_ISDIR(node.mode) && deeper && depth >= limits_.maxDepth) {
+            cut_(path,
+                "more than " + std::to_string(limits_.maxDepth) + " folder levels; nothing below taken");
+            deeper = false;
+        }
         if (S_ISDIR(node.mode) && deeper) {
             const int fd = tree_.openFolder(top.fd, name);
             if (fd < 0)

@@ -21,12 +21,31 @@ struct Node {
     gid_t gid = 0;
     std::uint64_t size = 0;
     struct timespec mtime { };
+    struct timespec atime { };
+    struct timespec ctime { };
+    struct timespec birthtime { }; // when hasBirthtime
+    bool hasBirthtime = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    nlink_t nlink = 0;
+    std::uint64_t allocated = 0; // bytes the file occupies on disk
     dev_t rdev = 0;
     std::string linkTarget; // for symbolic links
 };
 
 // Called for a path that exists but could not be examined.
 using ProblemHandler = std::function<void(const std::string& path, const std::string& reason)>;
+
+// How far a walk goes; what lies beyond is cut and reported, never read.
+struct WalkLimits {
+    int maxDepth = 32; // folder levels below the starting folder
+    std::size_t maxPathBytes = 4096;
+    // Names of the folders on the way down are held while the walk is in
+    // them; a folder with more than this in total is taken in part.
+    std::size_t maxNameBytes = 8 << 20;
+};
+// Called for each cut: the path, and what was left out.
+using CutHandler = std::function<void(const std::string& path, const std::string& what)>;
 
 class SourceTree {
 public:
@@ -44,22 +63,25 @@ public:
     // Every path matching pattern, in sorted order, each matched folder
     // followed by everything below it (at most maxDepth levels when > 0,
     // nothing below when < 0).
-    void expand(const std::string& pattern, int maxDepth, const std::function<void(Node&)>& visit,
-        const ProblemHandler& problem) const;
+    // Returning false from visit stops the expansion.
+    void expand(const std::string& pattern, int maxDepth, const WalkLimits& limits,
+        const std::function<bool(Node&)>& visit, const ProblemHandler& problem, const CutHandler& cut) const;
     // Opens a regular file for reading without changing it: returns the file
     // descriptor or -errno.
     int openFile(const std::string& path) const;
     // A walk below the folder at path (listed earlier), or none with the
     // reason given to problem.
-    std::unique_ptr<Walker> walk(const std::string& path, int maxDepth, const ProblemHandler& problem) const;
+    std::unique_ptr<Walker> walk(const std::string& path, int maxDepth, const WalkLimits& limits,
+        const ProblemHandler& problem, const CutHandler& cut) const;
 
 private:
     bool makeNode(int dirFd, const std::string& name, const std::string& path, Node& node,
         const ProblemHandler& problem) const;
     int openFolder(int dirFd, const std::string& name) const;
     int openBelowRoot(const std::string& path, int flags) const;
-    void match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
-        int maxDepth, const std::function<void(Node&)>& visit, const ProblemHandler& problem) const;
+    bool match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
+        int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
+        const ProblemHandler& problem, const CutHandler& cut) const;
 
     int rootFd_ = -1;
     std::vector<std::pair<dev_t, ino_t>> excluded_;
@@ -70,8 +92,9 @@ private:
 class SourceTree::Walker {
 public:
     // Takes ownership of folderFd; path is the folder's own path.
-    Walker(
-        const SourceTree& tree, int folderFd, const std::string& path, int maxDepth, ProblemHandler problem);
+    // maxDepth: the caller's own depth (0: no limit but the walk limits).
+    Walker(const SourceTree& tree, int folderFd, const std::string& path, int maxDepth,
+        const WalkLimits& limits, ProblemHandler problem, CutHandler cut);
     ~Walker();
     Walker(const Walker&) = delete;
     Walker& operator=(const Walker&) = delete;
@@ -84,7 +107,10 @@ private:
 
     const SourceTree& tree_;
     int maxDepth_;
+    WalkLimits limits_;
     ProblemHandler problem_;
+    CutHandler cut_;
+    std::size_t nameBytes_ = 0;
     std::vector<std::unique_ptr<Frame>> stack_;
 };
 

@@ -4,11 +4,14 @@
 #include "collector-tool/Archive.h"
 #include "collector-tool/Collection.h"
 #include "collector-tool/Items.h"
+#include "collector-tool/OutputFolder.h"
+#include "collector-tool/ScratchFile.h"
 #include "collector-tool/Sources.h"
 #include "collector-tool/Text.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +22,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <vector>
 
 #ifndef TARNHOLLOW_VERSION
 #define TARNHOLLOW_VERSION "0"
@@ -77,33 +81,6 @@ int failWriting(int error, const std::string& folder, const std::string& detail)
     }
 }
 
-// Renames without ever replacing an existing file.
-int renameExclusive(const std::string& from, const std::string& to)
-{
-#if defined(__linux__)
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return errno;
-#elif defined(__APPLE__)
-    if (::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0)
-        return 0;
-    if (errno != ENOTSUP && errno != EINVAL)
-        return errno;
-#endif
-    // File systems without an exclusive rename (some removable media).
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return 0;
-    }
-    if (errno == EEXIST)
-        return EEXIST;
-    struct stat st { };
-    if (::lstat(to.c_str(), &st) == 0)
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
 struct Owner {
     bool valid = false;
     uid_t uid = 0;
@@ -149,22 +126,57 @@ std::string hostName()
     return name;
 }
 
-struct Target {
-    std::string base; // without extension
-    std::string finalPath;
-    std::string partPath;
-};
-
-Target targetFor(const std::string& folder, const std::string& host, std::time_t start, int attempt)
+std::string readSmallFile(const tool::SourceTree& tree, const std::string& path)
 {
-    Target t;
-    t.base = tool::fileNameSafe(host) + "-" + tool::compactUtc(start);
-    if (attempt > 1)
-        t.base += "-" + std::to_string(attempt);
-    const std::string prefix = folder == "/" ? "/" : folder + "/";
-    t.finalPath = prefix + t.base + ".zip";
-    t.partPath = prefix + t.base + ".zip.part";
-    return t;
+    const int fd = tree.openFile(path);
+    if (fd < 0)
+        return {};
+    std::string text(4096, '\0');
+    const ssize_t n = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text;
+}
+
+// The system's own description of itself, for the log.
+std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::string& root)
+{
+    std::vector<std::string> notes;
+    struct utsname names { };
+    if (::uname(&names) == 0)
+        notes.push_back(std::string("running system: ") + names.sysname + " " + names.release + " "
+            + names.version + " " + names.machine);
+#ifdef __APPLE__
+    const std::string release = readSmallFile(tree, "/System/Library/CoreServices/SystemVersion.plist");
+    const std::size_t key = release.find("<key>ProductVersion</key>");
+    if (key != std::string::npos) {
+        const std::size_t open = release.find("<string>", key);
+        const std::size_t close = release.find("</string>", open);
+        if (open != std::string::npos && close != std::string::npos)
+            notes.push_back("os version: macOS " + release.substr(open + 8, close - open - 8));
+    }
+    // Without Full Disk Access even root is refused the privacy database.
+    const int probe = ::open("/Library/Application Support/com.apple.TCC/TCC.db", O_RDONLY | O_CLOEXEC);
+    if (probe >= 0) {
+        ::close(probe);
+        notes.push_back("full disk access: in effect (TCC.db could be opened)");
+    } else {
+        notes.push_back(
+            std::string("full disk access: not in effect (opening TCC.db: ") + std::strerror(errno) + ")");
+    }
+#else
+    const std::string release = readSmallFile(tree, "/etc/os-release");
+    const std::size_t key = release.find("PRETTY_NAME=");
+    if (key != std::string::npos) {
+        std::string value = release.substr(key + 12, release.find('\n', key) - key - 12);
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        notes.push_back("os version: " + value + (root == "/" ? "" : " (from the source root)"));
+    }
+    notes.push_back("full disk access: not applicable on this system");
+#endif
+    (void)root;
+    return notes;
 }
 
 int run(int argc, char** argv)
@@ -207,9 +219,12 @@ int run(int argc, char** argv)
     }
     output = withoutTrailingSlashes(output);
 
-    struct stat folder { };
-    if (::stat(output.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+    tool::OutputFolder folder;
+    if (const int error = folder.open(output); error != 0) {
+        if (error == EACCES || error == EPERM)
+            return failWriting(error, output, "");
         return fail("出力先フォルダー" + quoted(output) + "が見つからないため、収集を始められません。");
+    }
 
     tool::SourceTree tree;
     std::string treeError;
@@ -217,93 +232,99 @@ int run(int argc, char** argv)
         return fail("調べるフォルダー" + quoted(root) + "を開けないため、収集を始められません（" + treeError
             + "）。");
 
-    // Reserve the name first: a folder we cannot write to fails at once, not
-    // after the whole collection.
+    // The file first: a folder we cannot write to fails at once, not after
+    // the whole collection.
     const std::string host = hostName();
-    int attempt = 1;
-    Target target;
-    for (;; ++attempt) {
-        if (attempt > 1000)
-            return failWriting(EEXIST, output, "");
-        target = targetFor(output, host, start.tv_sec, attempt);
-        struct stat existing { };
-        if (::lstat(target.finalPath.c_str(), &existing) == 0)
-            continue;
-        const int fd
-            = ::open(target.partPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::close(fd);
-            break;
-        }
-        if (errno != EEXIST)
-            return failWriting(errno, output, "");
-    }
-    struct PartFile {
-        std::string path;
+    std::string base = tool::fileNameSafe(host);
+    base += '-';
+    base += tool::compactUtc(start.tv_sec);
+    const int archiveFd = folder.createArchiveFile(base);
+    if (archiveFd < 0)
+        return failWriting(-archiveFd, output, "");
+    struct Cleanup {
+        tool::OutputFolder& folder;
+        int fd;
         bool keep = false;
-        ~PartFile()
+        ~Cleanup()
         {
             if (!keep)
-                ::unlink(path.c_str());
+                folder.discard(fd);
+            ::close(fd);
         }
-    } part { target.partPath };
-    // The archive may be written inside a collected folder; it must not collect itself.
-    struct stat placeholder { };
-    if (::stat(target.partPath.c_str(), &placeholder) == 0)
-        tree.exclude(placeholder.st_dev, placeholder.st_ino);
+    } cleanup { folder, archiveFd };
 
     const Owner owner = ownerFromEnvironment();
     tool::RunInfo info;
     info.version = TARNHOLLOW_VERSION;
     info.host = host;
     info.root = root;
-    info.archivePath = target.finalPath;
+    info.archivePath = (output == "/" ? "/" : output + "/") + base + ".zip";
     info.start = start;
     info.notes.push_back(owner.note);
     info.notes.push_back(std::string("item table: ") + tool::systemName(system));
     if (!owner.valid)
         tool::writeLine(2, tool::escapeName(owner.note));
 
-    tool::Archive archive;
-    tool::ArchiveError error;
-    if (!archive.open(target.partPath, error))
-        return failWriting(error.systemError, output, error.text);
-    tool::Collection collection(tree, tool::collectionItems(system), info);
-    if (!collection.gather(archive, error) || !archive.close(error))
-        return failWriting(error.systemError, output, error.text);
-
-    if (owner.valid && ::lchown(target.partPath.c_str(), owner.uid, owner.gid) != 0)
-        tool::writeLine(2,
-            "Could not hand the archive to " + std::to_string(owner.uid) + ":" + std::to_string(owner.gid)
-                + ": " + std::strerror(errno));
-
-    for (;;) {
-        const int renamed = renameExclusive(target.partPath, target.finalPath);
-        if (renamed == 0)
-            break;
-        if (renamed != EEXIST || attempt > 1000)
-            return failWriting(renamed, output, "");
-        target = targetFor(output, host, start.tv_sec, ++attempt);
+    // Handed over at once, on the open file: the medium tells now whether it
+    // keeps an owner and a mode at all.
+    struct stat st { };
+    if (owner.valid && ::fchown(archiveFd, owner.uid, owner.gid) != 0)
+        info.notes.push_back(std::string("owner: could not be set: ") + std::strerror(errno));
+    ::fchmod(archiveFd, 0600);
+    if (::fstat(archiveFd, &st) == 0) {
+        // The archive must not collect itself when it lies in a collected folder.
+        tree.exclude(st.st_dev, st.st_ino);
+        if ((owner.valid && (st.st_uid != owner.uid || st.st_gid != owner.gid))
+            || (st.st_mode & 07777) != 0600)
+            info.notes.push_back("archive file: the output medium keeps owner " + std::to_string(st.st_uid)
+                + ":" + std::to_string(st.st_gid) + " and mode " + tool::octal(st.st_mode & 07777, 4)
+                + " instead of the ones set (a file system without Unix ownership, such as FAT or exFAT)");
     }
-    part.keep = true;
+    for (auto& note : systemNotes(tree, root))
+        info.notes.push_back(std::move(note));
+
+    tool::RunScratch scratch;
+    tool::ScratchFile directory;
+    for (tool::ScratchFile* file : { &scratch.manifest, &scratch.timeline, &scratch.log, &directory })
+        if (const int error = tool::ScratchFile::create(folder.fd(), *file); error != 0)
+            return failWriting(-error, output, "");
+    scratch.folderFd = folder.fd();
+
+    tool::Archive archive(archiveFd, std::move(directory));
+    tool::Collection collection(tree, tool::collectionItems(system), info, std::move(scratch));
+    if (!collection.run(archive) || !archive.close())
+        return failWriting(archive.error(), output, "");
 
     // Coarse file systems (two-second steps) can round the time down to
     // before the run began, where the application would not look for it.
-    struct stat written { };
+    if (::fstat(archiveFd, &st) == 0) {
 #ifdef __APPLE__
-    const struct timespec& mtime = written.st_mtimespec;
+        const struct timespec& mtime = st.st_mtimespec;
 #else
-    const struct timespec& mtime = written.st_mtim;
+        const struct timespec& mtime = st.st_mtim;
 #endif
-    if (::stat(target.finalPath.c_str(), &written) == 0
-        && (mtime.tv_sec < start.tv_sec || (mtime.tv_sec == start.tv_sec && mtime.tv_nsec < start.tv_nsec))) {
-        const struct timespec times[2] = { { 0, UTIME_OMIT }, { start.tv_sec + 2, 0 } };
-        ::utimensat(AT_FDCWD, target.finalPath.c_str(), times, 0);
+        if (mtime.tv_sec < start.tv_sec || (mtime.tv_sec == start.tv_sec && mtime.tv_nsec < start.tv_nsec)) {
+            const struct timespec times[2] = { { 0, UTIME_OMIT }, { start.tv_sec + 2, 0 } };
+            ::futimens(archiveFd, times);
+        }
     }
 
+    std::string name;
+    if (const int error
+        = folder.publish(archiveFd, base, archive.sha256(), owner.uid, owner.gid, owner.valid, name);
+        error != 0)
+        return failWriting(error, output, "");
+    cleanup.keep = true;
+
+    if (::fstat(archiveFd, &st) == 0 && owner.valid && (st.st_uid != owner.uid || st.st_gid != owner.gid))
+        tool::writeLine(2,
+            "The output medium does not keep file owners: the archive belongs to " + std::to_string(st.st_uid)
+                + ":" + std::to_string(st.st_gid));
+    std::string path = output == "/" ? "/" : output + "/";
+    path += name;
     tool::writeLine(1,
-        "Archive written: " + tool::escapeName(target.finalPath) + " (" + std::to_string(written.st_size)
-            + " bytes, " + std::to_string(collection.problemCount())
+        "Archive written: " + tool::escapeName(path) + " (" + std::to_string(st.st_size) + " bytes, "
+            + std::to_string(collection.problemCount())
             + " paths skipped or unreadable, see collection.log)");
     return 0;
 }
