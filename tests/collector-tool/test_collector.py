@@ -3,8 +3,10 @@
 leaves behind with independent readers (zipfile, unzip, sha256sum)."""
 
 import argparse
+import contextlib
 import hashlib
 import os
+import pwd
 import re
 import resource
 import shutil
@@ -115,7 +117,7 @@ class CollectorRun(unittest.TestCase):
             done.set()
             thread.join()
         zips = [n for n in os.listdir(cls.out) if n.endswith(".zip")]
-        cls.leftovers = sorted(set(os.listdir(cls.out)) - set(zips))
+        cls.leftovers = sorted(set(os.listdir(cls.out)) - set(zips) - {z + ".sha256" for z in zips})
         cls.path = os.path.join(cls.out, zips[0]) if len(zips) == 1 else None
         cls.zip_count = len(zips)
         cls.archive = zipfile.ZipFile(cls.path) if cls.path else None
@@ -137,6 +139,11 @@ class CollectorRun(unittest.TestCase):
         self.assertEqual(stat.S_IMODE(st.st_mode), 0o600)
         self.assertGreaterEqual(st.st_mtime, self.started)
         self.assertRegex(os.path.basename(self.path), r"^[A-Za-z0-9._-]+-\d{8}T\d{6}Z\.zip$")
+        # The sidecar: sha256sum's own format, owned like the archive.
+        sidecar = self.path + ".sha256"
+        self.assertEqual((os.lstat(sidecar).st_uid, os.lstat(sidecar).st_gid), OWNER)
+        check = subprocess.run(["sha256sum", "-c", os.path.basename(sidecar)], cwd=self.out, capture_output=True)
+        self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
 
     def test_output_is_utf8_with_counted_progress_lines(self):
         text = self.output.decode("utf-8")  # raises on any invalid byte
@@ -155,7 +162,8 @@ class CollectorRun(unittest.TestCase):
         names = self.archive.namelist()
         self.assertIn("manifest.tsv", names)
         self.assertIn("collection.log", names)
-        self.assertTrue(all(n.startswith(("files/", "listings/", "manifest.tsv", "collection.log")) for n in names))
+        self.assertTrue(all(n.startswith(("files/", "listings/", "manifest.tsv", "collection.log", "timeline.body"))
+                            for n in names), names)
         self.assertTrue(all(".." not in n.split("/") for n in names))
 
     def test_manifest_hashes_match_archive_and_sources(self):
@@ -217,11 +225,15 @@ class CollectorRun(unittest.TestCase):
 
     def test_empty_and_missing_items_logged(self):
         log = self.archive.read("collection.log").decode("utf-8")
-        self.assertRegex(log, r"\d+\. Sudoers: 1 path\n")
+        self.assertRegex(log, r"\d+\. Sudoers: started \d{4}-.*\n   Sudoers: 1 path, 0 bytes\n")
         self.assertIn("not present: /etc/sudoers\n", log)
-        self.assertRegex(log, r"\d+\. Shell histories: skipped, nothing found")
-        for key in ("started: ", "finished: ", "tarnhollow ", "owner: 4321:8765", "manifest sha256: "):
+        self.assertRegex(log, r"Shell histories: skipped, nothing found")
+        for key in ("started: ", "finished: ", "tarnhollow ", "owner: 4321:8765", "manifest sha256: ",
+                    "running system: Linux", "full disk access: not applicable"):
             self.assertIn(key, log)
+        # What ends soonest comes first: /proc before the files on disk.
+        order = [name for name, _, _ in PROGRESS.findall(self.output.decode())]
+        self.assertLess(order.index("Process list"), order.index("System logs"))
         manifest_sha = hashlib.sha256(self.archive.read("manifest.tsv")).hexdigest()
         self.assertIn("manifest sha256: " + manifest_sha, log)
 
@@ -251,6 +263,11 @@ class FreshFolders(unittest.TestCase):
         with open(os.path.join(self.root, "etc/hostname"), "w") as f:
             f.write("fake\n")
         self.mounted = False
+
+    def tearDown(self):
+        if self.mounted:
+            subprocess.run(["umount", self.out], capture_output=True)
+        shutil.rmtree(self.work, ignore_errors=True)
 
 
 class Failures(FreshFolders):
@@ -321,7 +338,9 @@ class Edges(FreshFolders):
         with zipfile.ZipFile(self.only_zip()) as archive:
             self.assertNotIn("files/etc/shadow", archive.namelist())
             self.assertEqual(archive.read("files/etc/hostname"), b"fake\n")
-            self.assertRegex(archive.read("collection.log").decode(), r"/etc/shadow: unreadable: Permission denied")
+            log = archive.read("collection.log").decode()
+            self.assertRegex(log, r"/etc/shadow: unreadable: Permission denied")
+            self.assertEqual(log.count("/etc/shadow"), 1, log)
         self.assertIn("/etc/shadow", raw.decode())
 
     def test_owner_left_to_root_when_ids_are_bad(self):
@@ -364,9 +383,234 @@ class Edges(FreshFolders):
         for name in taken:
             with open(name) as f:
                 self.assertEqual(f.read(), "keep me")
-        new = [n for n in os.listdir(self.out) if os.path.join(self.out, n) not in taken]
-        self.assertEqual(len(new), 1)
+        new = sorted(n for n in os.listdir(self.out) if os.path.join(self.out, n) not in taken)
+        self.assertEqual(len(new), 2, new)
         self.assertRegex(new[0], r"-2\.zip$")
+        self.assertEqual(new[1], new[0] + ".sha256")
+
+
+@contextlib.contextmanager
+def throwaway_user():
+    """A second local account, as an attacker on the same machine has one."""
+    name = "th-mallory-%d" % os.getpid()
+    subprocess.run(["useradd", "-M", "-U", "-s", "/usr/sbin/nologin", name], check=True, capture_output=True)
+    try:
+        yield pwd.getpwnam(name)
+    finally:
+        subprocess.run(["userdel", name], capture_output=True)
+        subprocess.run(["groupdel", name], capture_output=True)
+
+
+def as_user(user, code, *args):
+    def drop():
+        os.setgroups([])
+        os.setgid(user.pw_gid)
+        os.setuid(user.pw_uid)
+    python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+    subprocess.run([python, "-c", code] + [str(a) for a in args], check=True, preexec_fn=drop)
+
+
+PLANT = """
+import os, socket, sys, time
+out, victim, absent, host = sys.argv[1:5]
+now = int(time.time())
+for t in range(now - 2, now + 20):
+    stamp = time.strftime("%Y%m%dT%H%M%SZ", time.gmtime(t))
+    for i in range(1, 1002):
+        base = os.path.join(out, host + "-" + stamp + ("-%d" % i if i > 1 else ""))
+        os.symlink(victim, base + ".zip")
+        if i <= 20:
+            os.symlink(victim, base + ".zip.part")
+            os.symlink(absent, base + ".zip.sha256")
+"""
+
+
+class AnotherLocalUser(FreshFolders):
+    """What a second account can plant in a shared output folder steers nothing root does."""
+
+    def test_planted_links_named_like_the_archive(self):
+        host = re.sub(r"[^A-Za-z0-9._-]", "_", socket.gethostname()).lstrip(".")[:64] or "host"
+        os.chmod(self.work, 0o755)
+        with throwaway_user() as mallory:
+            for mode in (0o1777, 0o777):  # a sticky team folder, and a plainly shared one
+                with self.subTest(mode=oct(mode)):
+                    out = os.path.join(self.work, "shared-%o" % mode)
+                    os.mkdir(out)
+                    os.chmod(out, mode)
+                    victim = os.path.join(self.work, "victim-%o" % mode)
+                    with open(victim, "wb") as f:
+                        f.write(b"root's own file\n")
+                    os.chmod(victim, 0o600)
+                    before = os.stat(victim)
+                    absent = os.path.join(self.work, "created-by-root-%o" % mode)
+                    as_user(mallory, PLANT, out, victim, absent, host)
+                    status, raw = run_tool(out, self.root)
+                    self.assertEqual(status, 0, raw)
+                    after = os.stat(victim)
+                    with open(victim, "rb") as f:
+                        self.assertEqual(f.read(), b"root's own file\n")
+                    self.assertEqual((after.st_uid, after.st_gid, after.st_mode, after.st_mtime_ns, after.st_size),
+                                     (before.st_uid, before.st_gid, before.st_mode, before.st_mtime_ns, before.st_size))
+                    self.assertFalse(os.path.lexists(absent))
+                    ours = [n for n in os.listdir(out) if not os.path.islink(os.path.join(out, n))]
+                    self.assertEqual(len(ours), 2, ours)
+                    archive = min(ours, key=len)
+                    self.assertRegex(archive, r"-[0-9a-f]{12}\.zip$")  # past every guessable name
+                    for name in ours:
+                        st = os.lstat(os.path.join(out, name))
+                        self.assertTrue(stat.S_ISREG(st.st_mode))
+                        self.assertEqual((st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)), OWNER + (0o600,))
+                    self.assertTrue(all(os.readlink(os.path.join(out, n)) in (victim, absent)
+                                        for n in os.listdir(out) if n not in ours))
+
+    def test_medium_without_owners_is_noted(self):
+        image = os.path.join(self.work, "fat.img")
+        with open(image, "wb") as f:
+            f.truncate(32 << 20)
+        made = subprocess.run(["mkfs.vfat", image], capture_output=True)
+        if made.returncode != 0 or subprocess.run(["mount", "-o", "loop", image, self.out],
+                                                  capture_output=True).returncode != 0:
+            self.skipTest("cannot make and mount a FAT file system here")
+        self.mounted = True
+        status, raw = run_tool(self.out, self.root)
+        self.assertEqual(status, 0, raw)
+        self.assertIn("does not keep file owners", raw.decode())
+        path = os.path.join(self.out, [n for n in os.listdir(self.out) if n.endswith(".zip")][0])
+        with zipfile.ZipFile(path) as archive:
+            self.assertIn("instead of the ones set (a file system without Unix ownership",
+                          archive.read("collection.log").decode())
+
+
+
+def write_file(path, data=b"", size=None):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+        if size is not None:
+            f.truncate(size)
+
+
+class HostileTree(unittest.TestCase):
+    """A home folder filled to stop, stall or bloat the run; the run completes and notes every cut."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="collector-hostile-")
+        cls.root = os.path.join(cls.work, "root")
+        cls.out = os.path.join(cls.work, "out")
+        os.makedirs(cls.out)
+        home = os.path.join(cls.root, "home/mallory")
+        write_file(os.path.join(cls.root, "etc/hostname"), b"fake\n")
+        # Folder names of 255 bytes, 40 deep: far beyond any path a zip member can hold.
+        deep = os.path.join(home, ".ssh")
+        os.makedirs(deep)
+        fd = os.open(deep, os.O_RDONLY)
+        for _ in range(40):
+            os.mkdir("n" * 255, dir_fd=fd)
+            fd2 = os.open("n" * 255, os.O_RDONLY, dir_fd=fd)
+            os.close(fd)
+            fd = fd2
+        os.close(fd)
+        os.makedirs(os.path.join(home, ".ssh/deep/" + "/".join(["d"] * 40)))
+        write_file(os.path.join(home, ".ssh", "\udcff" * 200), b"long name\n")
+        for i in range(3000):
+            os.makedirs(os.path.join(home, ".ssh/wide/e%d" % i))
+        for i in range(20000):
+            if i % 1000 == 0:
+                os.makedirs(os.path.join(home, ".ssh/many/%d" % i))
+            write_file(os.path.join(home, ".ssh/many/%d/%d" % (i - i % 1000, i)), b"k%d\n" % i)
+        write_file(os.path.join(home, ".bash_history"), size=20 << 30)
+        with open(os.path.join(home, ".zsh_history"), "wb") as f:
+            f.truncate(3 << 30)
+            f.seek(1 << 30)
+            f.write(b"hello")
+        before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        cls.status, cls.output = run_tool(cls.out, cls.root)
+        cls.peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+        cls.peak_known = cls.peak_kib > before
+        cls.path = os.path.join(cls.out, [n for n in os.listdir(cls.out) if n.endswith(".zip")][0])
+        cls.archive = zipfile.ZipFile(cls.path)
+        cls.manifest = read_manifest(cls.archive)
+        cls.rows = {row["path"]: row for row in cls.manifest}
+        cls.log = cls.archive.read("collection.log").decode()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.archive.close()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def test_completes_with_a_readable_archive(self):
+        self.assertEqual(self.status, 0, last_line(self.output))
+        check = subprocess.run(["unzip", "-tq", self.path], capture_output=True)
+        self.assertEqual(check.returncode, 0, check.stdout[-2000:])
+        self.assertTrue(all(len(n) <= 1100 for n in self.archive.namelist()))
+        self.assertIn("/home/mallory/.ssh/many/19000/19999", self.rows)
+
+    def test_memory_stays_flat(self):
+        if self.peak_known:
+            self.assertLess(self.peak_kib, 64 << 10)
+
+    def test_cuts_noted_in_manifest_and_log(self):
+        cuts = [row for row in self.manifest if row["type"] == "cut"]
+        for words in ("more than 32 folder levels", "longer than 4096 bytes"):
+            with self.subTest(words=words):
+                self.assertTrue([row for row in cuts if words in row["note"]], cuts[:3])
+                self.assertIn(words, self.log)
+
+    def test_long_member_name_stored_under_a_hash(self):
+        path = "/home/mallory/.ssh/" + "%FF" * 200
+        row = self.rows[path]
+        self.assertRegex(row["entry"], r"^long-names/[0-9a-f]{64}$")
+        self.assertEqual(self.archive.read(row["entry"]), b"long name\n")
+
+    def test_sparse_files_read_without_their_holes(self):
+        empty = self.rows["/home/mallory/.bash_history"]
+        self.assertEqual(empty["size"], "0")
+        self.assertIn("sparse: 21474836480 bytes of holes left out", empty["note"])
+        row = self.rows["/home/mallory/.zsh_history"]
+        data = self.archive.read(row["entry"])
+        self.assertTrue(data.startswith(b"hello"))
+        self.assertLess(len(data), 1 << 20)
+        self.assertIn("at offset+length 1073741824+%d" % len(data), row["note"])
+
+    def test_timeline_and_times_recorded(self):
+        st = os.lstat(os.path.join(self.root, "etc/hostname"))
+        row = self.rows["/etc/hostname"]
+        self.assertEqual(int(row["inode"]), st.st_ino)
+        self.assertTrue(row["atime"].startswith(time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(st.st_atime))))
+        lines = self.archive.read("timeline.body").decode().splitlines()
+        fields = [line.split("|") for line in lines]
+        self.assertTrue(all(len(f) == 11 and f[0] == "0" for f in fields))
+        hostname = [f for f in fields if f[1] == "/etc/hostname"][0]
+        self.assertEqual([int(x) for x in hostname[2:3] + hostname[7:10]],
+                         [st.st_ino, int(st.st_atime), int(st.st_mtime), int(st.st_ctime)])
+        self.assertEqual(hostname[3], "r/rrw-r--r--")
+
+
+class VanishingProcesses(FreshFolders):
+    def test_ended_processes_are_not_archived_empty(self):
+        os.makedirs(os.path.join(self.root, "proc"))
+        if subprocess.run(["mount", "--bind", "/proc", os.path.join(self.root, "proc")],
+                          capture_output=True).returncode != 0:
+            self.skipTest("cannot bind /proc here")
+        churn = subprocess.Popen(["/bin/sh", "-c", "while :; do /bin/true & /bin/true & wait; done"])
+        try:
+            status, raw = run_tool(self.out, self.root)
+        finally:
+            churn.kill()
+            churn.wait()
+            subprocess.run(["umount", "-l", os.path.join(self.root, "proc")], capture_output=True)
+        self.assertEqual(status, 0, raw)
+        path = os.path.join(self.out, [n for n in os.listdir(self.out) if n.endswith(".zip")][0])
+        with zipfile.ZipFile(path) as archive:
+            rows = read_manifest(archive)
+        status_rows = [r for r in rows if re.fullmatch(r"/proc/\d+/status", r["path"])]
+        self.assertGreater(len(status_rows), 3)
+        for row in status_rows:
+            if row["entry"] == "-":
+                self.assertEqual(row["note"], "vanished before it was read")
+            else:
+                self.assertNotEqual(row["size"], "0", row)
 
 
 if __name__ == "__main__":
