@@ -22,7 +22,10 @@ void AppDelegate::finished(int32_t terminationStatus, const std::string& errorOu
     if (progressURL) {
         if (auto content = platform.files.readWholeFile(*progressURL); content && utf8::isValid(*content))
             lastLine = lines::lastNonEmptyLine(*content);
-        platform.files.removeItem(*progressURL); // a file left behind is harmless
+        // The file, then the private folder made for it; anything left
+        // behind is harmless.
+        platform.files.removeItem(*progressURL);
+        platform.files.removeItem(progressURL->parent_path());
     }
     progressURL.reset();
 

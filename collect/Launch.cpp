@@ -19,17 +19,34 @@ void AppDelegate::start()
     button->setTitle(std::string(texts::runningButton));
     button->setEnabled(false);
 
-    // A new name for every run, so that two runs never share a file.
+    // Hashed now, before the password is asked: root runs only a program
+    // with this very content, whatever is put in the bundle meanwhile.
+    const std::filesystem::path collector = platform.system.bundlePath() / contract::collectorInBundle;
+    const auto collectorSha256 = platform.files.sha256OfFile(collector);
+    if (!collectorSha256) {
+        fail(std::string(texts::launchFailed) + std::string(texts::collectorUnreadable));
+        return;
+    }
+
+    // A folder of this user's own for every run, so that nobody else can
+    // place or swap the file that root writes into; the file is new too.
+    std::error_code noCurrentFolder;
+    const std::filesystem::path temporary =
+        std::filesystem::absolute(platform.system.temporaryDirectory(), noCurrentFolder);
+    const auto folder = noCurrentFolder ? std::nullopt : platform.files.makePrivateFolder(temporary);
     const std::filesystem::path progress =
-        platform.system.temporaryDirectory() / ("tarnhollow-" + platform.system.newUUIDString() + ".out");
-    // Not being able to create it is no reason to stop: the shell's
-    // redirection creates it as well.
-    platform.files.createEmptyFile(progress);
+        folder ? *folder / ("tarnhollow-" + platform.system.newUUIDString() + ".out") : std::filesystem::path();
+    if (!folder || !platform.files.createEmptyFile(progress)) {
+        if (folder)
+            platform.files.removeItem(*folder);
+        fail(std::string(texts::launchFailed) + std::string(texts::progressFileUnavailable));
+        return;
+    }
     progressURL = progress;
 
-    const std::filesystem::path collector = platform.system.bundlePath() / contract::collectorInBundle;
-    const std::string commandLine = contract::collectorCommandLine(
-        platform.system.userID(), platform.system.groupID(), collector, outputDir, progress);
+    const std::string commandLine = contract::collectorCommandLine({platform.system.userID(),
+                                                                    platform.system.groupID(), collector,
+                                                                    *collectorSha256, outputDir, progress});
 
     TaskRequest request{platform.system.elevationRunner(), contract::runnerArguments(commandLine)};
 

@@ -29,5 +29,8 @@ inline constexpr std::string_view failedHeadline = "収集に失敗しました"
 inline constexpr std::string_view logHint = "ログがあれば保存先を確認してください: ";
 inline constexpr std::string_view openFolderButton = "保存先を開く";
 inline constexpr std::string_view launchFailed = "収集を開始できませんでした: ";
+// What follows launchFailed when the run cannot even be prepared.
+inline constexpr std::string_view collectorUnreadable = "アプリ内の収集ツールを読み取れません";
+inline constexpr std::string_view progressFileUnavailable = "一時フォルダーに進捗ファイルを作成できません";
 
 } // namespace tarnhollow::texts

@@ -32,11 +32,32 @@ inline constexpr std::string_view collectorInBundle = "Contents/MacOS/tarnhollow
 // care inside them is the single quote itself.
 std::string shellQuote(std::string_view text);
 
-// The shell command that runs the collector as root: the user's identity in
-// SUDO_UID/SUDO_GID, "-o" and the output folder, and both output streams
-// redirected into the progress file.
-std::string collectorCommandLine(uint32_t userID, uint32_t groupID, const std::filesystem::path& collector,
-                                 const std::filesystem::path& outputDir, const std::filesystem::path& progressFile);
+// What root runs, and into which file its output goes.
+struct CollectorRun {
+    uint32_t userID = 0;
+    uint32_t groupID = 0;
+    std::filesystem::path collector; // in the bundle, where any user may have swapped it
+    std::string collectorSha256;     // lower-case hex, taken before the password is asked
+    std::filesystem::path outputDir;
+    std::filesystem::path progressFile; // in a 0700 folder of the user's own
+};
+
+// Shown when the program found in the bundle is not the one that was hashed.
+inline constexpr std::string_view collectorChanged =
+    "収集ツールが開始後に変更されたため、実行を中止しました";
+// Shown when the progress file is not the user's own regular file in the
+// user's own private folder.
+inline constexpr std::string_view progressFileUnsafe =
+    "進捗ファイルが安全な場所にないため、実行を中止しました";
+
+// The shell command that runs the collector as root. The data comes first,
+// quoted, as positional parameters; the fixed script after it copies the
+// collector into a folder only root can write, runs the copy only when its
+// SHA-256 is the one taken before, with the user's identity in
+// SUDO_UID/SUDO_GID and "-o" and the output folder, and sends both output
+// streams into the progress file, but only after checking that it is the
+// user's regular file in the user's private folder.
+std::string collectorCommandLine(const CollectorRun& run);
 
 // The runner's four arguments, in order.
 std::vector<std::string> runnerArguments(const std::string& commandLine);

@@ -85,15 +85,26 @@ public:
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
-    // Creates an empty file (or empties an existing one).
+    // A new folder inside `parent` with a fresh random name, readable and
+    // writable by this user only; nothing when it cannot be made.
+    virtual std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent) = 0;
+    // Creates a new, empty file that only this user can read; false when
+    // anything, even a link, already has that name.
     virtual bool createEmptyFile(const std::filesystem::path& file) = 0;
+    // The SHA-256 of a regular file's content as lower-case hex; nothing
+    // when the item is no regular file or cannot be read.
+    virtual std::optional<std::string> sha256OfFile(const std::filesystem::path& file) = 0;
     // The whole content, or nothing when the file cannot be read.
     virtual std::optional<FileContents> readWholeFile(const std::filesystem::path& file) = 0;
+    // Removes a file, or a folder that is empty.
     virtual bool removeItem(const std::filesystem::path& item) = 0;
     // The immediate entries of a folder, hidden ones included, in the order
     // the file system gives them; nothing when the folder cannot be read.
     virtual std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
         const std::filesystem::path& folder) = 0;
+    // When the entry itself (never a link's target) was last modified; only
+    // for a regular file that belongs to the user running the application,
+    // since any other entry may have been planted by someone else.
     virtual std::optional<Date> contentModificationDate(const std::filesystem::path& item) = 0;
 };
 

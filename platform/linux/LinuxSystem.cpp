@@ -52,29 +52,9 @@ std::filesystem::path LinuxSystem::temporaryDirectoryFrom(const char* tmpdir)
     return "/tmp";
 }
 
-// The collector's output is redirected by root into a file this user
-// created. In a folder shared by every user, systems that protect regular
-// files there refuse root that write, and the run would fail; so, as the Mac
-// gives each user a temporary folder of their own, we use a private one.
-std::filesystem::path LinuxSystem::privateFolderIn(const std::filesystem::path& base, uid_t user)
-{
-    struct stat shared {};
-    if (::stat(base.c_str(), &shared) != 0 || !S_ISDIR(shared.st_mode) || !(shared.st_mode & S_ISVTX) ||
-        !(shared.st_mode & S_IWOTH))
-        return base;
-    const std::filesystem::path own = base / ("tarnhollow-" + std::to_string(user));
-    ::mkdir(own.c_str(), 0700);
-    // Somebody else's folder under that name (or a link) is never used.
-    struct stat mine {};
-    if (::lstat(own.c_str(), &mine) == 0 && S_ISDIR(mine.st_mode) && mine.st_uid == user &&
-        (mine.st_mode & 077) == 0)
-        return own;
-    return base;
-}
-
 std::filesystem::path LinuxSystem::temporaryDirectory()
 {
-    return privateFolderIn(temporaryDirectoryFrom(std::getenv("TMPDIR")), ::getuid());
+    return temporaryDirectoryFrom(std::getenv("TMPDIR"));
 }
 
 std::filesystem::path LinuxSystem::homeDirectory()

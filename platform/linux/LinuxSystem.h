@@ -25,9 +25,6 @@ public:
     static std::filesystem::path bundleOf(const std::filesystem::path& executable);
     // $TMPDIR when set, else /tmp; without a trailing "/".
     static std::filesystem::path temporaryDirectoryFrom(const char* tmpdir);
-    // A private folder of `user`'s inside `base` when `base` is shared by
-    // every user (sticky and world-writable, as /tmp is); else `base`.
-    static std::filesystem::path privateFolderIn(const std::filesystem::path& base, uid_t user);
     // Where the Debian package puts the bundle.
     static constexpr const char* installedBundle = "/opt/tarnhollow/Tarnhollow.app";
     // The desktop folder that `userDirs` (the text of user-dirs.dirs, maybe

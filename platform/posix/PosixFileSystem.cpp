@@ -1,5 +1,7 @@
 #include "platform/posix/PosixFileSystem.h"
+#include "platform/digest/Sha256.h"
 
+#include <array>
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -29,11 +31,40 @@ private:
 
 } // namespace
 
+std::optional<std::filesystem::path> PosixFileSystem::makePrivateFolder(const std::filesystem::path& parent)
+{
+    std::string pattern = (parent / "tarnhollow-XXXXXXXX").string();
+    if (!::mkdtemp(pattern.data())) // 0700, and never an existing name
+        return std::nullopt;
+    return std::filesystem::path(pattern);
+}
+
 bool PosixFileSystem::createEmptyFile(const std::filesystem::path& file)
 {
     // Owner-only: the file will hold what the collector says about this machine.
-    FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     return fd.get() >= 0;
+}
+
+std::optional<std::string> PosixFileSystem::sha256OfFile(const std::filesystem::path& file)
+{
+    // Non-blocking, so that a FIFO in the file's place cannot hold us up.
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    Sha256 digest;
+    std::array<unsigned char, 1 << 16> buffer;
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            return digest.finishHex();
+        digest.update(buffer.data(), static_cast<std::size_t>(got));
+    }
 }
 
 std::optional<FileContents> PosixFileSystem::readWholeFile(const std::filesystem::path& file)
@@ -65,9 +96,10 @@ std::optional<FileContents> PosixFileSystem::readWholeFile(const std::filesystem
 
 bool PosixFileSystem::removeItem(const std::filesystem::path& item)
 {
+    // Never recursive: the controller removes only its own file and then
+    // the folder made for it, which is empty by then.
     std::error_code error;
-    std::filesystem::remove_all(item, error);
-    return !error;
+    return std::filesystem::remove(item, error) && !error;
 }
 
 std::optional<std::vector<std::filesystem::path>> PosixFileSystem::contentsOfDirectory(
@@ -90,7 +122,7 @@ std::optional<std::vector<std::filesystem::path>> PosixFileSystem::contentsOfDir
 std::optional<Date> PosixFileSystem::contentModificationDate(const std::filesystem::path& item)
 {
     struct stat info {};
-    if (::stat(item.c_str(), &info) != 0)
+    if (::lstat(item.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid())
         return std::nullopt;
 #ifdef __APPLE__
     const timespec& modified = info.st_mtimespec;

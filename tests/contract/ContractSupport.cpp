@@ -1,5 +1,8 @@
 #include "tests/contract/ContractSupport.h"
+#include "collector/Contract.h"
 
+#include <pwd.h>
+#include <sys/wait.h>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -67,5 +70,33 @@ LaunchOutcome launchAndWait(TaskLauncher& launcher, const TaskRequest& request)
 }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
+
+ThrowawayUser::ThrowawayUser(const std::string& role)
+    : name("th-" + role.substr(0, 8) + "-" + std::to_string(::getpid()))
+{
+    if (std::system(("/usr/sbin/useradd -M -N -g users -s /bin/sh " + name).c_str()) != 0)
+        throw std::runtime_error("cannot add user " + name);
+    const passwd* entry = ::getpwnam(name.c_str());
+    if (!entry)
+        throw std::runtime_error("no user " + name);
+    uid = entry->pw_uid;
+    gid = entry->pw_gid;
+}
+
+ThrowawayUser::~ThrowawayUser() { std::system(("/usr/sbin/userdel " + name + " 2>/dev/null").c_str()); }
+
+int ThrowawayUser::run(const std::string& command) const
+{
+    const std::string line = "/usr/bin/setpriv --reuid=" + std::to_string(uid) + " --regid=" + std::to_string(gid) +
+                             " --clear-groups /bin/sh -c " + contract::shellQuote(command);
+    const int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void ThrowawayUser::own(const std::filesystem::path& item) const
+{
+    if (::lchown(item.c_str(), uid, gid) != 0)
+        throw std::runtime_error("cannot give " + item.string() + " to " + name);
+}
 
 } // namespace tarnhollow::testing

@@ -36,4 +36,20 @@ LaunchOutcome launchAndWait(TaskLauncher& launcher, const TaskRequest& request);
 
 bool runningAsRoot();
 
+// A local account made for one test and removed afterwards (root only).
+class ThrowawayUser {
+public:
+    explicit ThrowawayUser(const std::string& role);
+    ~ThrowawayUser();
+    ThrowawayUser(const ThrowawayUser&) = delete;
+    ThrowawayUser& operator=(const ThrowawayUser&) = delete;
+    // Runs a /bin/sh command as this user; its exit status.
+    int run(const std::string& command) const;
+    void own(const std::filesystem::path& item) const; // chown, not following links
+
+    std::string name;
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+};
+
 } // namespace tarnhollow::testing

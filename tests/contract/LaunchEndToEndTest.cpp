@@ -2,6 +2,7 @@
 // with a fake collector inside a bundle whose path is as awkward as we
 // could make it.
 #include "collector/Contract.h"
+#include "platform/posix/PosixFileSystem.h"
 #include "platform/posix/PosixTaskLauncher.h"
 #include "tests/contract/ContractSupport.h"
 #include "tests/support/AppDelegateProbe.h"
@@ -70,6 +71,9 @@ protected:
         fake.temporary = scratch / "tmp 'T' $TMPDIR";
         std::filesystem::create_directories(fake.temporary);
         fake.runner = TARNHOLLOW_ELEVATE;
+        // Root checks that the progress file is this user's own.
+        fake.uid = ::getuid();
+        fake.gid = ::getgid();
         fake.uuids = {"3F2A9C1E-7B4D-4E8A-9C0B-5D6E7F8A9B0C"};
         controller = AppDelegate::create(platform);
         probe = std::make_unique<AppDelegateProbe>(*controller);
@@ -97,12 +101,13 @@ TEST_F(LaunchEndToEndTest, CollectorRunsAsRootWithItsArgumentsAndWritesOnlyToThe
                            "echo 'failure reason' >&2\n"
                            "cp /proc/$$/fd/1 '" + copy.string() + "'\n"
                            "exit 3\n");
+    fake.collectorSha256 = PosixFileSystem().sha256OfFile(collector);
     fake.click();
     EXPECT_EQ(fake.status.text, "管理者パスワードを入力してください…");
     EXPECT_FALSE(fake.button.enabled);
     ASSERT_TRUE(mainQueue.runNext()) << "the end of the run never reached the main queue";
     const std::string recorded = readFile(copy);
-    EXPECT_EQ(splitNul(recorded), (std::vector<std::string>{"2", "-o", probe->outputDir().string(), "501", "20", "0"}));
+    EXPECT_EQ(splitNul(recorded), (std::vector<std::string>{"2", "-o", probe->outputDir().string(), "0", "0", "0"}));
     EXPECT_EQ(recorded.substr(recorded.rfind('\0') + 1), "failure reason\n");
     // Its last line is the reason shown; the runner's own complaint is not.
     EXPECT_EQ(controller->currentState(), State::failed);

@@ -113,7 +113,7 @@ class Kit:
         return os.path.join(self.scratch, name)
 
     def progress_files(self):
-        return sorted(glob.glob(os.path.join(glob.escape(self.tmpdir), "tarnhollow-*.out")))
+        return sorted(glob.glob(os.path.join(glob.escape(self.tmpdir), "tarnhollow-*", "tarnhollow-*.out")))
 
     def archives(self):
         return sorted(p for p in os.listdir(self.folder) if p.endswith(".zip"))

@@ -233,6 +233,16 @@ void RecordingPlatform::activateFileViewerSelectingURLs(const std::vector<std::f
     log.push_back(line);
 }
 
+std::optional<std::filesystem::path> RecordingPlatform::makePrivateFolder(const std::filesystem::path& parent)
+{
+    return realFiles_.makePrivateFolder(parent);
+}
+
+std::optional<std::string> RecordingPlatform::sha256OfFile(const std::filesystem::path&)
+{
+    return collectorSha256;
+}
+
 bool RecordingPlatform::createEmptyFile(const std::filesystem::path& file)
 {
     return !failCreate && realFiles_.createEmptyFile(file);

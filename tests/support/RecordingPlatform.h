@@ -81,6 +81,8 @@ public:
     // Calls the termination handler as the platform's thread would.
     void endTask(int32_t status, std::string errorOutput);
 
+    // What hashing the bundle's collector answers; nothing: it cannot be read.
+    std::optional<std::string> collectorSha256 = std::string(64, 'c');
     // File system faults.
     bool failCreate = false;
     bool failRemove = false;
@@ -109,7 +111,9 @@ public:
     void activateFileViewerSelectingURLs(const std::vector<std::filesystem::path>& files) override;
 
     // FileSystem
+    std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent) override;
     bool createEmptyFile(const std::filesystem::path& file) override;
+    std::optional<std::string> sha256OfFile(const std::filesystem::path& file) override;
     std::optional<FileContents> readWholeFile(const std::filesystem::path& file) override;
     bool removeItem(const std::filesystem::path& item) override;
     std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(

@@ -93,7 +93,9 @@ TEST_F(CompletionTest, SuccessStopsTheTimerPollsDeletesAndShowsTheDoneScreenInOr
     // A whole run: the timer from the start, then the task's end on the main queue.
     probe->state() = State::ready;
     probe->start();
-    ASSERT_EQ(probe->progressURL(), folder / "tarnhollow-RUN.out");
+    ASSERT_TRUE(probe->progressURL());
+    const fs::path progress = *probe->progressURL();
+    ASSERT_EQ(progress.filename(), "tarnhollow-RUN.out");
     std::ofstream(*probe->progressURL()) << "Collecting ログ (4/4)\n(-128) is fine here\n";
     std::ofstream(output / "artifacts.zip") << "zip";
     fake.endTask(0, "execution error (-128)");
@@ -109,7 +111,7 @@ TEST_F(CompletionTest, SuccessStopsTheTimerPollsDeletesAndShowsTheDoneScreenInOr
                    "button.setTitle: Finder で表示", "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::done);
     EXPECT_FALSE(probe->progressURL());
-    EXPECT_FALSE(fs::exists(folder / "tarnhollow-RUN.out"));
+    EXPECT_FALSE(fs::exists(progress.parent_path())) << "the run's private folder goes with its file";
     EXPECT_EQ(fake.liveTimers(), 0);
     fake.advance(5);
     EXPECT_EQ(fake.takeLog(), Log{});

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace tarnhollow {
 namespace {
@@ -33,7 +34,12 @@ protected:
         fake.takeLog();
     }
 
-    fs::path progressFile(const std::string& uuid) const { return temporary / ("tarnhollow-" + uuid + ".out"); }
+    // The run's file, in the one private folder the run made.
+    fs::path progressFile(const std::string& uuid) const
+    {
+        std::vector<fs::path> folders{fs::directory_iterator(temporary), {}};
+        return folders.size() == 1 ? folders[0] / ("tarnhollow-" + uuid + ".out") : fs::path();
+    }
 
     testing::ScratchFolder scratch;
     fs::path temporary = scratch.path();
@@ -67,10 +73,17 @@ TEST_F(LaunchTest, StartShowsTheRunningScreenThenLaunchesThenSchedulesThePoll)
     ASSERT_EQ(request.arguments.size(), 4u);
     EXPECT_EQ(request.arguments[0], "-e");
     EXPECT_EQ(request.arguments[1].size(), 112u);
-    EXPECT_EQ(request.arguments[2], "SUDO_UID=501 SUDO_GID=20 "
-                                    "'/Users/analyst/Case'\\''s data/Kit.app/Contents/MacOS/tarnhollow' "
-                                    "-o '/Users/analyst/Case'\\''s data' > '" +
-                                        progress.string() + "' 2>&1");
+    // The data root works on, quoted, ahead of the fixed script.
+    EXPECT_EQ(request.arguments[2].rfind("set -- '" + std::string(64, 'c') +
+                                             "' '/Users/analyst/Case'\\''s data/Kit.app/Contents/MacOS/tarnhollow' "
+                                             "'/Users/analyst/Case'\\''s data' '" +
+                                             progress.parent_path().string() + "' 'tarnhollow-" + exampleUUID +
+                                             ".out' '501' '20' ",
+                                         0),
+              0u)
+        << request.arguments[2];
+    EXPECT_EQ(fs::status(progress.parent_path()).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(progress).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(request.arguments[3].rfind("Tarnhollow が", 0), 0u);
     EXPECT_EQ(fake.liveTimers(), 1);
     EXPECT_TRUE(fake.taskRunning());
@@ -107,7 +120,9 @@ TEST_F(LaunchTest, EachRunGetsItsOwnProgressFile)
     const auto second = probe->progressURL();
     ASSERT_TRUE(first && second);
     EXPECT_NE(*first, *second);
-    EXPECT_EQ(second->parent_path(), temporary);
+    EXPECT_EQ(second->parent_path().parent_path(), temporary);
+    EXPECT_NE(first->parent_path(), second->parent_path());
+    EXPECT_FALSE(fs::exists(first->parent_path())) << "the first run's folder went with its file";
     EXPECT_TRUE(fs::exists(*second));
     EXPECT_EQ(fake.uuidsHandedOut, 2);
 }
@@ -132,13 +147,40 @@ TEST_F(LaunchTest, LaunchFailureEndsTheRunAtOnceAndLeavesTheEmptyProgressFile)
     EXPECT_EQ(fake.takeLog(), Log{});
 }
 
-TEST_F(LaunchTest, RunGoesOnWhenTheProgressFileCannotBeCreated)
+TEST_F(LaunchTest, NoPasswordIsAskedWhenTheRunCannotBePreparedSafely)
 {
-    fake.failCreate = true;
-    fake.click();
-    EXPECT_EQ(controller->currentState(), State::running);
-    EXPECT_EQ(probe->progressURL(), progressFile(exampleUUID));
-    EXPECT_EQ(fake.launches.size(), 1u);
+    const auto relative = fs::relative(temporary, fs::current_path());
+    struct Case {
+        std::function<void()> arrange;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {[&] { fake.failCreate = true; }, "一時フォルダーに進捗ファイルを作成できません"},
+        {[&] { fake.temporary = temporary / "missing"; }, "一時フォルダーに進捗ファイルを作成できません"},
+        {[&] { fake.collectorSha256.reset(); }, "アプリ内の収集ツールを読み取れません"},
+    };
+    for (const auto& c : cases) {
+        c.arrange();
+        auto run = AppDelegate::create(platform);
+        AppDelegateProbe(*run).start();
+        EXPECT_EQ(run->currentState(), State::failed);
+        EXPECT_EQ(fake.detail.text.rfind("収集を開始できませんでした: " + c.reason + "\n", 0), 0u) << fake.detail.text;
+        EXPECT_TRUE(fake.launches.empty());
+        EXPECT_TRUE(fs::is_empty(temporary)) << "nothing is left behind";
+        fake.failCreate = false;
+        fake.collectorSha256 = std::string(64, 'c');
+        fake.temporary = temporary;
+    }
+
+    // A relative temporary folder is taken from here, never from root's own
+    // working folder.
+    fake.temporary = relative;
+    auto run = AppDelegate::create(platform);
+    AppDelegateProbe probe(*run);
+    probe.start();
+    ASSERT_TRUE(probe.progressURL());
+    EXPECT_TRUE(probe.progressURL()->is_absolute());
+    EXPECT_TRUE(fs::equivalent(probe.progressURL()->parent_path().parent_path(), temporary));
 }
 
 TEST_F(LaunchTest, RunnerEndReachesTheControllerOnlyThroughTheMainQueue)

@@ -254,36 +254,6 @@ TEST(LinuxSystemTest, TemporaryFolderFollowsTMPDIR)
     EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom("/var/tmp/x/"), "/var/tmp/x");
 }
 
-TEST(LinuxSystemTest, SharedTemporaryFolderIsReplacedByAPrivateOne)
-{
-    const auto base = std::filesystem::temp_directory_path() / ("tarnhollow-shared-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(base);
-    std::filesystem::create_directories(base);
-    const uid_t user = ::getuid();
-
-    // A folder of our own stays as it is.
-    ::chmod(base.c_str(), 0700);
-    EXPECT_EQ(LinuxSystem::privateFolderIn(base, user), base);
-
-    // A folder everyone writes to, as /tmp: a private folder inside it.
-    ::chmod(base.c_str(), 01777);
-    const auto own = base / ("tarnhollow-" + std::to_string(user));
-    EXPECT_EQ(LinuxSystem::privateFolderIn(base, user), own);
-    struct stat info {};
-    ASSERT_EQ(::lstat(own.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
-    EXPECT_EQ(LinuxSystem::privateFolderIn(base, user), own); // and again
-
-    // A folder under that name that others may enter, or a link, is not used.
-    ::chmod(own.c_str(), 0755);
-    EXPECT_EQ(LinuxSystem::privateFolderIn(base, user), base);
-    std::filesystem::remove_all(own);
-    std::filesystem::create_directory_symlink(base, own);
-    EXPECT_EQ(LinuxSystem::privateFolderIn(base, user), base);
-
-    std::filesystem::remove_all(base);
-}
-
 TEST(LinuxSystemTest, IdentifiersAreUpperCaseRandomVersion4UUIDs)
 {
     LinuxSystem system;
