@@ -3,6 +3,7 @@
 // through the Platform seam.
 #pragma once
 
+#include "collect/ProgressReader.h"
 #include "platform/Platform.h"
 
 #include <cstdint>
@@ -55,6 +56,9 @@ private:
     std::optional<std::filesystem::path> progressURL;
     Date startDate;
     const std::filesystem::path outputDir;
+
+    // What the polls of this run have read of the progress file.
+    ProgressReader progressReader;
 };
 
 } // namespace tarnhollow

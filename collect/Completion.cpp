@@ -2,7 +2,6 @@
 #include "collect/AppDelegate.h"
 #include "collect/LastLine.h"
 #include "collect/Texts.h"
-#include "collect/Utf8.h"
 #include "collector/Contract.h"
 
 namespace tarnhollow {
@@ -20,14 +19,14 @@ void AppDelegate::finished(int32_t terminationStatus, const std::string& errorOu
     // the reason it stopped.
     std::string lastLine;
     if (progressURL) {
-        if (auto content = platform.files.readWholeFile(*progressURL); content && utf8::isValid(*content))
-            lastLine = lines::lastNonEmptyLine(*content);
+        lastLine = progressReader.lastNonEmptyLine();
         // The file, then the private folder made for it; anything left
         // behind is harmless.
         platform.files.removeItem(*progressURL);
         platform.files.removeItem(progressURL->parent_path());
     }
     progressURL.reset();
+    progressReader = ProgressReader();
 
     if (terminationStatus == 0) {
         state = State::done;

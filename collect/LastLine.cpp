@@ -1,27 +1,31 @@
 #include "collect/LastLine.h"
 
-#include "collect/ByteScan.h"
 #include "collect/Utf8.h"
 
 namespace tarnhollow::lines {
 
-std::string_view lastNonEmptyLine(std::string_view text)
+std::optional<std::string_view> lastNonEmptyPiece(std::string_view text, bool whole)
 {
-    const unsigned char* s = bytescan::bytes(text);
     std::size_t end = text.size();
-    for (;;) {
-        std::size_t separator = end;
-        do
-            separator = separator == 0 ? bytescan::none : bytescan::lastByte(s, 0, separator, '\n');
-        while (separator != bytescan::none && separator > 0 && s[separator - 1] == '\r');
-        const std::size_t begin = separator == bytescan::none ? 0 : separator + 1;
-        if (begin < end)
-            return text.substr(begin, end - begin);
-        if (separator == bytescan::none)
-            return {};
-        end = separator;
+    for (std::size_t i = end; i > 0; --i) {
+        if (text[i - 1] != '\n')
+            continue;
+        // Whether a line feed at the very start follows a carriage return
+        // is known only when nothing comes before it.
+        if (i == 1 && !whole)
+            return std::nullopt;
+        if (i >= 2 && text[i - 2] == '\r')
+            continue;
+        if (i < end)
+            return text.substr(i, end - i);
+        end = i - 1;
     }
+    if (!whole)
+        return std::nullopt;
+    return text.substr(0, end);
 }
+
+std::string_view lastNonEmptyLine(std::string_view text) { return *lastNonEmptyPiece(text, true); }
 
 namespace {
 

@@ -2,6 +2,7 @@
 // the end of a run shows.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 namespace tarnhollow::lines {
@@ -10,6 +11,9 @@ namespace tarnhollow::lines {
 // text. A carriage return and line feed pair is one character, not a line
 // feed, so only a line feed without a carriage return before it separates.
 std::string_view lastNonEmptyLine(std::string_view text);
+// The same for the end of a longer text (`whole` when it is all of it):
+// nothing while the piece might reach further back.
+std::optional<std::string_view> lastNonEmptyPiece(std::string_view text, bool whole);
 
 // The text without white space and line ends at either end: the Unicode
 // space separators, U+2028, U+2029, tab, LF, VT, FF, CR and U+0085.

@@ -1,10 +1,7 @@
 // Following the collector's progress file.
 #include "collect/AppDelegate.h"
-#include "collect/ProgressLine.h"
 #include "collect/Texts.h"
-#include "collect/Utf8.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -48,16 +45,15 @@ void AppDelegate::poll()
 {
     if (!progressURL)
         return;
-    const auto content = platform.files.readWholeFile(*progressURL);
     // Unreadable, not UTF-8 or still empty: the screen stays as it is.
-    if (!content || content->empty() || !utf8::isValid(*content))
+    if (!progressReader.update(platform.files, platform.text, *progressURL))
         return;
 
-    const auto match = progress::lastMatch(*content, platform.text);
+    const auto line = progressReader.lastProgress();
     std::optional<double> number, total;
-    if (match) {
-        number = strictCount(match->groups[1]);
-        total = strictCount(match->groups[2]);
+    if (line) {
+        number = strictCount(line->number);
+        total = strictCount(line->total);
     }
     if (!number || !total) {
         // Only the last match counts; an earlier valid one is not used.
@@ -74,7 +70,7 @@ void AppDelegate::poll()
     bar->setDoubleValue(*number - 1);
     status->setStringValue(std::string(texts::collectingPrefix) + std::to_string(truncated(*number)) +
                            std::string(texts::countSeparator) + std::to_string(truncated(*total)));
-    detail->setStringValue(match->groups[0]);
+    detail->setStringValue(line->name);
 }
 
 } // namespace tarnhollow

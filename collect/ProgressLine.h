@@ -1,6 +1,12 @@
 // Finding the progress line that counts in the collector's output: the last
-// match of "Collecting (.+) \((\d+)/(\d+)\)" (ICU semantics), found in time
-// linear in the text.
+// match of "Collecting (.+) \((\d+)/(\d+)\)" as the regular-expression
+// engine's full left-to-right search finds it (`.` stops at every line end,
+// `\d` is any decimal digit), without running the engine.
+//
+// No match spans a line end, and a line holds at most one: it starts at the
+// line's first "Collecting " and the greedy name runs to the line's last
+// count, provided the name keeps at least one character. So the last match
+// is the one on the last line that has one.
 #pragma once
 
 #include "platform/Platform.h"
@@ -24,19 +30,31 @@ struct Located {
     Span whole, name, number, total;
 };
 
-// The match that a full left-to-right search would find last, or nothing.
-// `text` must be valid UTF-8. No match spans a line end, and on one line
-// only the first "Collecting " that has a count after it starts a match (the
-// greedy name runs to the line's last count), so the answer is the one match
-// on the last line that has one: the search walks back line by line and
-// looks at each byte a bounded number of times.
+// The match on one line, followed as the line grows: each call looks only
+// at what was added, except a count that the end of the text cut short.
+class LineMatch {
+public:
+    // `line` is the line from its first byte, without its line end, and
+    // holds what earlier calls saw; `complete` when a line end follows it.
+    void extend(std::string_view line, bool complete, TextServices& services);
+    // Offsets into the line.
+    std::optional<Located> match() const;
+
+private:
+    std::optional<std::size_t> marker_;
+    std::size_t markerFrom_ = 0; // where "Collecting " may still start
+    std::size_t openFrom_ = 0;   // the first "(" not yet decided
+    std::optional<Located> count_; // the last count: only its number and total
+};
+
+// The length of the line end that starts at byte `i`, or 0.
+std::size_t lineEndAt(std::string_view text, std::size_t i);
+// The first line end at or after `from`, or npos.
+std::size_t nextLineEnd(std::string_view text, std::size_t from);
+// Just past the text's last line end, or 0 when it has none.
+std::size_t pastLastLineEnd(std::string_view text);
+
+// The last match of the whole text.
 std::optional<Located> findLast(std::string_view text, TextServices& services);
-
-// The same match as the engine gives it: found by `findLast`, then matched
-// by the engine on that piece alone. Offsets are into `text`.
-std::optional<RegularExpression::Match> lastMatch(std::string_view text, TextServices& services);
-
-// The expression itself, compiled on first use and kept for the process.
-const RegularExpression& collectingExpression(TextServices& services);
 
 } // namespace tarnhollow::progress

@@ -1,103 +1,95 @@
 #include "collect/Utf8.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace tarnhollow::utf8 {
 
 namespace {
 
-using SkipAscii = const unsigned char* (*)(const unsigned char* p, const unsigned char* end);
-
-// Past the run of ASCII that starts at `p`, 64 bytes at a time.
-const unsigned char* skipAsciiWords(const unsigned char* p, const unsigned char* end)
+// The high bits of the eight bytes at `p`.
+uint64_t highBits(const unsigned char* p)
 {
-    while (end - p >= 64) {
-        uint64_t words[8];
-        std::memcpy(words, p, 64);
-        const uint64_t any = words[0] | words[1] | words[2] | words[3] | words[4] | words[5] | words[6] | words[7];
-        if (any & 0x8080808080808080ULL)
-            break;
-        p += 64;
-    }
-    return p;
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word & 0x8080808080808080ULL;
 }
 
-#if defined(__x86_64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
-__attribute__((target("avx2"))) const unsigned char* skipAsciiWide(const unsigned char* p,
-                                                                     const unsigned char* end)
+// How many of the bytes whose high bits these are come before the first
+// non-ASCII one.
+std::size_t asciiBytes(uint64_t high)
 {
-    while (end - p >= 64) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) != 0)
-            break;
-        p += 64;
-    }
-    return p;
+    if constexpr (std::endian::native == std::endian::little)
+        return static_cast<std::size_t>(std::countr_zero(high) / 8);
+    else
+        return static_cast<std::size_t>(std::countl_zero(high) / 8);
 }
-
-SkipAscii chooseSkipAscii() { return __builtin_cpu_supports("avx2") ? skipAsciiWide : skipAsciiWords; }
-#else
-SkipAscii chooseSkipAscii() { return skipAsciiWords; }
-#endif
 
 } // namespace
 
-bool isValid(std::string_view bytes)
+std::optional<std::size_t> wholeCharacters(std::string_view bytes)
 {
-    static const SkipAscii skipAscii = chooseSkipAscii();
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        // Runs of ASCII, 64 and then 16 bytes at a time: most of what the
-        // collector writes.
-        p = skipAscii(p, end);
-        if (end - p >= 16) {
-            uint64_t words[2];
-            std::memcpy(words, p, 16);
-            if (((words[0] | words[1]) & 0x8080808080808080ULL) == 0) {
-                p += 16;
+    const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* p = begin;
+    const auto* end = begin + bytes.size();
+    for (;;) {
+        // Most of the collector's output is ASCII: 16 bytes at a time.
+        while (end - p >= 16) {
+            const uint64_t first = highBits(p), second = highBits(p + 8);
+            if ((first | second) != 0) {
+                p += first ? asciiBytes(first) : 8 + asciiBytes(second);
+                break;
+            }
+            p += 16;
+        }
+        while (p < end && *p < 0x80)
+            ++p;
+        if (p == end)
+            return bytes.size();
+        // A run of other characters.
+        do {
+            const unsigned char lead = *p;
+            // Kana and kanji: three bytes whose second byte has no narrower
+            // range to check.
+            if (lead >= 0xE1 && lead <= 0xEC && end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+                p += 3;
                 continue;
             }
-        }
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        int length;
-        unsigned char low = 0x80, high = 0xBF; // range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0; // overlong
-            else if (lead == 0xED)
-                high = 0x9F; // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90; // overlong
-            else if (lead == 0xF4)
-                high = 0x8F; // above U+10FFFF
-        } else {
-            return false;
-        }
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i)
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-        p += length;
+            std::ptrdiff_t length;
+            unsigned char low = 0x80, high = 0xBF; // range of the second byte
+            if (lead >= 0xC2 && lead <= 0xDF) {
+                length = 2;
+            } else if (lead >= 0xE0 && lead <= 0xEF) {
+                length = 3;
+                if (lead == 0xE0)
+                    low = 0xA0; // overlong
+                else if (lead == 0xED)
+                    high = 0x9F; // surrogates
+            } else if (lead >= 0xF0 && lead <= 0xF4) {
+                length = 4;
+                if (lead == 0xF0)
+                    low = 0x90; // overlong
+                else if (lead == 0xF4)
+                    high = 0x8F; // above U+10FFFF
+            } else {
+                return std::nullopt;
+            }
+            const std::ptrdiff_t present = std::min(length, end - p);
+            if (present > 1 && (p[1] < low || p[1] > high))
+                return std::nullopt;
+            for (std::ptrdiff_t i = 2; i < present; ++i)
+                if ((p[i] & 0xC0) != 0x80)
+                    return std::nullopt;
+            if (present < length)
+                return static_cast<std::size_t>(p - begin);
+            p += length;
+        } while (p < end && *p >= 0x80);
     }
-    return true;
 }
+
+bool isValid(std::string_view bytes) { return wholeCharacters(bytes) == bytes.size(); }
 
 Decoded decodeAt(std::string_view text, std::size_t i)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,11 @@ namespace tarnhollow::utf8 {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValid(std::string_view bytes);
+
+// For text that arrives in pieces: how many leading bytes form whole, valid
+// characters, when what follows them is the valid start of one more (it
+// waits for its rest); nothing when no continuation can make them valid.
+std::optional<std::size_t> wholeCharacters(std::string_view bytes);
 
 // The text, or the empty text when the bytes are not valid UTF-8 (no
 // partial decoding, no other encoding tried).

@@ -5,7 +5,6 @@
 
 #include "platform/Controls.h"
 #include "platform/Date.h"
-#include "platform/FileContents.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -80,6 +79,24 @@ public:
     virtual void activateFileViewerSelectingURLs(const std::vector<std::filesystem::path>& files) = 0;
 };
 
+// Which file a name leads to, and how long it is.
+struct FileStatus {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    bool sameFile(const FileStatus& other) const { return device == other.device && inode == other.inode; }
+};
+
+// A file kept open between reads.
+class ReadableFile {
+public:
+    virtual ~ReadableFile() = default;
+    virtual std::optional<FileStatus> status() = 0;
+    // Up to `count` bytes from `offset`: how many were read (0 at the end),
+    // or nothing on an error.
+    virtual std::optional<std::size_t> readAt(uint64_t offset, char* into, std::size_t count) = 0;
+};
+
 // The few file operations the controller needs. Errors are answered as
 // "absent" or false, never thrown.
 class FileSystem {
@@ -94,8 +111,13 @@ public:
     // The SHA-256 of a regular file's content as lower-case hex; nothing
     // when the item is no regular file or cannot be read.
     virtual std::optional<std::string> sha256OfFile(const std::filesystem::path& file) = 0;
-    // The whole content, or nothing when the file cannot be read.
-    virtual std::optional<FileContents> readWholeFile(const std::filesystem::path& file) = 0;
+    // The regular file at `file` itself (a link there is not followed), or
+    // nothing for anything else.
+    virtual std::optional<FileStatus> regularFileStatus(const std::filesystem::path& file) = 0;
+    // Opens the regular file at `file` for reading without waiting and
+    // without following a link: nothing for a link, a FIFO, a device or a
+    // folder, so that no one can stall or flood the reader through it.
+    virtual std::unique_ptr<ReadableFile> openRegularFile(const std::filesystem::path& file) = 0;
     // Removes a file, or a folder that is empty.
     virtual bool removeItem(const std::filesystem::path& item) = 0;
     // The immediate entries of a folder, hidden ones included, in the order

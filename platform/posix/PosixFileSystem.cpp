@@ -2,7 +2,6 @@
 #include "platform/digest/Sha256.h"
 
 #include <array>
-#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -64,33 +63,6 @@ std::optional<std::string> PosixFileSystem::sha256OfFile(const std::filesystem::
         if (got == 0)
             return digest.finishHex();
         digest.update(buffer.data(), static_cast<std::size_t>(got));
-    }
-}
-
-std::optional<FileContents> PosixFileSystem::readWholeFile(const std::filesystem::path& file)
-{
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode))
-        return std::nullopt;
-
-    // One byte past the size seen, so that the end of the file is found
-    // without a second allocation unless it grows while being read.
-    FileContents content(static_cast<std::size_t>(info.st_size) + 1);
-    for (;;) {
-        if (content.room() == 0)
-            content.grow(std::max<std::size_t>(1 << 20, content.size() / 4));
-        const ssize_t got = ::read(fd.get(), content.unread(), content.room());
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (got == 0)
-            return content;
-        content.advance(static_cast<std::size_t>(got));
     }
 }
 

@@ -10,7 +10,8 @@ public:
     std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent) override;
     bool createEmptyFile(const std::filesystem::path& file) override;
     std::optional<std::string> sha256OfFile(const std::filesystem::path& file) override;
-    std::optional<FileContents> readWholeFile(const std::filesystem::path& file) override;
+    std::optional<FileStatus> regularFileStatus(const std::filesystem::path& file) override; // PosixReadableFile.cpp
+    std::unique_ptr<ReadableFile> openRegularFile(const std::filesystem::path& file) override;
     bool removeItem(const std::filesystem::path& item) override;
     std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
         const std::filesystem::path& folder) override;

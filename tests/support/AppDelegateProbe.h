@@ -21,6 +21,7 @@ public:
     Date& startDate() { return c_.startDate; }
     std::optional<std::filesystem::path>& progressURL() { return c_.progressURL; }
     const std::filesystem::path& outputDir() { return c_.outputDir; }
+    ProgressReader& progressReader() { return c_.progressReader; }
     bool hasTimer() const { return c_.timer != nullptr; }
     bool hasWindow() const { return c_.window != nullptr; }
 

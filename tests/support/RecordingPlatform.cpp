@@ -248,9 +248,60 @@ bool RecordingPlatform::createEmptyFile(const std::filesystem::path& file)
     return !failCreate && realFiles_.createEmptyFile(file);
 }
 
-std::optional<FileContents> RecordingPlatform::readWholeFile(const std::filesystem::path& file)
+namespace {
+
+// Counts what is read through a file that is on disk or in memory.
+class CountingFile final : public ReadableFile {
+public:
+    CountingFile(uint64_t& bytesRead, std::unique_ptr<ReadableFile> onDisk,
+                 std::shared_ptr<RecordingPlatform::MemoryFile> inMemory)
+        : bytesRead_(bytesRead), onDisk_(std::move(onDisk)), inMemory_(std::move(inMemory)) {}
+
+    std::optional<FileStatus> status() override
+    {
+        if (onDisk_)
+            return onDisk_->status();
+        return FileStatus{0, inMemory_->inode, inMemory_->content.size()};
+    }
+
+    std::optional<std::size_t> readAt(uint64_t offset, char* into, std::size_t count) override
+    {
+        std::optional<std::size_t> got;
+        if (onDisk_) {
+            got = onDisk_->readAt(offset, into, count);
+        } else {
+            const std::string& content = inMemory_->content;
+            got = offset < content.size() ? content.copy(into, count, static_cast<std::size_t>(offset)) : 0;
+        }
+        bytesRead_ += got.value_or(0);
+        return got;
+    }
+
+private:
+    uint64_t& bytesRead_;
+    std::unique_ptr<ReadableFile> onDisk_;
+    std::shared_ptr<RecordingPlatform::MemoryFile> inMemory_;
+};
+
+} // namespace
+
+std::optional<FileStatus> RecordingPlatform::regularFileStatus(const std::filesystem::path& file)
 {
-    return realFiles_.readWholeFile(file);
+    ++statCalls;
+    if (auto found = memoryFiles.find(file); found != memoryFiles.end())
+        return FileStatus{0, found->second->inode, found->second->content.size()};
+    return realFiles_.regularFileStatus(file);
+}
+
+std::unique_ptr<ReadableFile> RecordingPlatform::openRegularFile(const std::filesystem::path& file)
+{
+    ++opens;
+    if (auto found = memoryFiles.find(file); found != memoryFiles.end())
+        return std::make_unique<CountingFile>(bytesRead, nullptr, found->second);
+    auto onDisk = realFiles_.openRegularFile(file);
+    if (!onDisk)
+        return nullptr;
+    return std::make_unique<CountingFile>(bytesRead, std::move(onDisk), nullptr);
 }
 
 bool RecordingPlatform::removeItem(const std::filesystem::path& item)

@@ -8,6 +8,7 @@
 #include "platform/posix/PosixFileSystem.h"
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,6 +88,19 @@ public:
     bool failCreate = false;
     bool failRemove = false;
 
+    // Files kept in memory instead of on disk, by path, for tests that grow,
+    // cut or replace a file between polls many times over. A replaced file
+    // gets a new inode; what was opened before keeps the old one.
+    struct MemoryFile {
+        std::string content;
+        uint64_t inode = 0;
+    };
+    std::map<std::filesystem::path, std::shared_ptr<MemoryFile>> memoryFiles;
+    // What reading files has cost, on disk and in memory alike.
+    int statCalls = 0;
+    int opens = 0;
+    uint64_t bytesRead = 0;
+
     // Toolkit
     std::unique_ptr<TextField> makeLabel() override;
     std::unique_ptr<TextField> makeWrappingLabel() override;
@@ -114,7 +128,8 @@ public:
     std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent) override;
     bool createEmptyFile(const std::filesystem::path& file) override;
     std::optional<std::string> sha256OfFile(const std::filesystem::path& file) override;
-    std::optional<FileContents> readWholeFile(const std::filesystem::path& file) override;
+    std::optional<FileStatus> regularFileStatus(const std::filesystem::path& file) override;
+    std::unique_ptr<ReadableFile> openRegularFile(const std::filesystem::path& file) override;
     bool removeItem(const std::filesystem::path& item) override;
     std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
         const std::filesystem::path& folder) override;

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <limits>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace tarnhollow {
 namespace {
 
@@ -32,9 +35,11 @@ protected:
         probe.progressURL() = file;
     }
 
+    // Another file with this content in the progress file's place.
     void write(const std::string& content)
     {
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        std::ofstream(folder / "next", std::ios::binary) << content;
+        fs::rename(folder / "next", file);
     }
 
     Log pollWith(const std::string& content)
@@ -132,6 +137,43 @@ TEST_F(PollTest, UnusableLastLineShowsPreparingAndLeavesBarAndDetail)
         EXPECT_EQ(fresh.takeLog(), preparing) << text;
     }
     EXPECT_TRUE(fresh.bar.indeterminate);
+}
+
+TEST_F(PollTest, GrowingFileShowsTheLatestLineAsItArrives)
+{
+    write("Collecting a (1/3)\nCollecting b (2");
+    fake.takeLog();
+    probe.poll();
+    EXPECT_EQ(fake.detail.text, "a");
+    for (const char* more : {"/3", ")\n", "Collecting c (3/3) and on", ""}) {
+        std::ofstream(file, std::ios::binary | std::ios::app) << more;
+        probe.poll();
+    }
+    EXPECT_EQ(fake.detail.text, "c");
+    EXPECT_EQ(fake.status.text, "収集中… 3 / 3");
+}
+
+// Someone puts a FIFO or a link to an endless device in the file's place:
+// the poll neither waits nor reads, and the screen stays as it is. Run in a
+// child that an alarm ends, so that a wait fails the test instead of
+// hanging it.
+TEST_F(PollTest, FifoOrEndlessDeviceInItsPlaceIsPassedOver)
+{
+    pollWith("Collecting a (1/3)\n");
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    const fs::path zero = folder / "zero.out";
+    fs::create_symlink("/dev/zero", zero);
+    EXPECT_EXIT(
+        {
+            ::alarm(10);
+            fake.takeLog();
+            probe.poll();
+            probe.progressURL() = zero;
+            probe.poll();
+            std::_Exit(fake.takeLog().empty() && fake.detail.text == "a" ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -1,49 +1,60 @@
-// Reading the progress file whole: what is there, nothing more, nothing less.
+// Opening the progress file: regular files only, never a link, never a wait.
 #include "platform/posix/PosixFileSystem.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
 namespace tarnhollow {
 namespace {
 
-TEST(PosixFileSystemTest, ReadsWholeFilesAndAnswersNothingForWhatIsNoFile)
+namespace fs = std::filesystem;
+
+TEST(PosixFileSystemTest, ReadsARegularFileWhereverAsked)
+{
+    PosixFileSystem files;
+    testing::ScratchFolder scratch;
+    const auto file = scratch.path() / "progress.out";
+    std::ofstream(file, std::ios::binary) << "Collecting ログ (1/2)\n";
+
+    const auto named = files.regularFileStatus(file);
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->size, 24u);
+    auto opened = files.openRegularFile(file);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(opened->status()->sameFile(*named));
+    char bytes[8] = {};
+    EXPECT_EQ(opened->readAt(11, bytes, sizeof bytes), 8u);
+    EXPECT_EQ(std::string(bytes, 8), "ログ (");
+    EXPECT_EQ(opened->readAt(20, bytes, sizeof bytes), 4u);
+    EXPECT_EQ(opened->readAt(24, bytes, sizeof bytes), 0u);
+
+    // Replaced under its name: another file.
+    fs::rename(file, scratch.path() / "old.out");
+    std::ofstream(file) << "x";
+    EXPECT_FALSE(files.regularFileStatus(file)->sameFile(*opened->status()));
+}
+
+TEST(PosixFileSystemTest, RefusesLinksFifosDevicesAndFolders)
 {
     PosixFileSystem files;
     testing::ScratchFolder scratch;
     const auto folder = scratch.path();
+    std::ofstream(folder / "regular") << "text";
+    fs::create_symlink(folder / "regular", folder / "link");
+    fs::create_symlink("/dev/zero", folder / "zero");
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
 
-    std::string large;
-    for (int line = 0; large.size() < (3u << 20); ++line)
-        large += "Collecting item " + std::to_string(line) + " (1/2)\n";
-    std::ofstream(folder / "large", std::ios::binary) << large;
-    auto content = files.readWholeFile(folder / "large");
-    ASSERT_TRUE(content);
-    EXPECT_TRUE(content->view() == large);
-
-    ASSERT_TRUE(files.createEmptyFile(folder / "empty"));
-    content = files.readWholeFile(folder / "empty");
-    ASSERT_TRUE(content);
-    EXPECT_TRUE(content->empty());
-
-    EXPECT_FALSE(files.readWholeFile(folder / "missing"));
-    EXPECT_FALSE(files.readWholeFile(folder));
-}
-
-TEST(PosixFileSystemTest, ContentsGrowWithoutLosingWhatWasRead)
-{
-    FileContents content(4);
-    std::memcpy(content.unread(), "abcd", 4);
-    content.advance(4);
-    EXPECT_EQ(content.room(), 0u);
-    content.grow(3);
-    std::memcpy(content.unread(), "efg", 3);
-    content.advance(3);
-    EXPECT_EQ(content.view(), "abcdefg");
+    // Opening the FIFO would wait for a writer forever if it were not
+    // refused without waiting.
+    for (const char* name : {"link", "zero", "fifo", "missing", "."}) {
+        EXPECT_FALSE(files.regularFileStatus(folder / name)) << name;
+        EXPECT_FALSE(files.openRegularFile(folder / name)) << name;
+    }
+    EXPECT_FALSE(files.openRegularFile("/dev/zero"));
 }
 
 } // namespace

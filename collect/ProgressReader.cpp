@@ -1,0 +1,164 @@
+#include "collect/ProgressReader.h"
+
+#include "collect/LastLine.h"
+#include "collect/Utf8.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarnhollow {
+
+namespace {
+
+ProgressReader::Progress progressFrom(std::string_view text, const progress::Located& at)
+{
+    return {std::string(at.name.of(text)), std::string(at.number.of(text)), std::string(at.total.of(text))};
+}
+
+} // namespace
+
+void ProgressReader::startOver()
+{
+    used_ = checked_ = lineStart_ = 0;
+    read_ = 0;
+    invalid_ = false;
+    unfinished_ = {};
+    lastComplete_.reset();
+}
+
+bool ProgressReader::update(FileSystem& files, TextServices& text, const std::filesystem::path& file)
+{
+    usable_ = false;
+    if (file != path_) {
+        *this = ProgressReader(chunk_);
+        path_ = file;
+    }
+    const auto named = files.regularFileStatus(file);
+    if (!named)
+        return false;
+    uint64_t size = named->size;
+    if (!file_ || !named->sameFile(opened_)) {
+        startOver();
+        file_ = files.openRegularFile(file);
+        const auto status = file_ ? file_->status() : std::nullopt;
+        if (!status) {
+            file_.reset();
+            return false;
+        }
+        opened_ = *status;
+        size = status->size;
+    } else if (size < read_) {
+        startOver();
+    }
+    // The size seen now bounds the work: a file that keeps growing is not
+    // chased.
+    if (!readUpTo(size, text))
+        return false;
+    usable_ = read_ > 0 && checked_ == used_;
+    return usable_;
+}
+
+bool ProgressReader::readUpTo(uint64_t size, TextServices& text)
+{
+    while (!invalid_ && read_ < size) {
+        makeRoom();
+        const std::size_t wanted = static_cast<std::size_t>(std::min<uint64_t>(capacity_ - used_, size - read_));
+        const auto got = file_->readAt(read_, buffer_.get() + used_, wanted);
+        if (!got)
+            return false;
+        if (*got == 0)
+            break;
+        used_ += *got;
+        read_ += *got;
+        const std::size_t from = checked_;
+        const auto whole = utf8::wholeCharacters({buffer_.get() + checked_, used_ - checked_});
+        if (!whole) {
+            // As for a whole-file check: nothing after this counts.
+            invalid_ = true;
+            break;
+        }
+        checked_ += *whole;
+        scan(from, text);
+    }
+    return !invalid_;
+}
+
+void ProgressReader::makeRoom()
+{
+    // Complete lines are done with: keep the unfinished one, at the front.
+    if (lineStart_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + lineStart_, used_ - lineStart_);
+        used_ -= lineStart_;
+        checked_ -= lineStart_;
+        lineStart_ = 0;
+    }
+    if (capacity_ - used_ >= chunk_ / 4)
+        return;
+    // A long unfinished line gets up to 1 MiB to grow into, so that it is
+    // not copied again on every poll.
+    const std::size_t room = std::max(chunk_, std::min(used_, slack));
+    auto larger = std::make_unique_for_overwrite<char[]>(used_ + room);
+    if (used_ > 0)
+        std::memcpy(larger.get(), buffer_.get(), used_);
+    buffer_ = std::move(larger);
+    capacity_ = used_ + room;
+}
+
+void ProgressReader::scan(std::size_t from, TextServices& text)
+{
+    const std::string_view checked(buffer_.get(), checked_);
+    const std::size_t firstEnd = progress::nextLineEnd(checked, from);
+    if (firstEnd == std::string_view::npos) {
+        unfinished_.extend(checked.substr(lineStart_), false, text);
+        return;
+    }
+    // The unfinished line is complete now; lines that follow it whole are
+    // searched from their end back, and only as far as the last match.
+    unfinished_.extend(checked.substr(lineStart_, firstEnd - lineStart_), true, text);
+    if (const auto located = unfinished_.match())
+        lastComplete_ = progressFrom(checked.substr(lineStart_), *located);
+    const std::size_t wholeLines = firstEnd + progress::lineEndAt(checked, firstEnd);
+    const std::size_t lastEnd = wholeLines + progress::pastLastLineEnd(checked.substr(wholeLines));
+    const std::string_view lines = checked.substr(wholeLines, lastEnd - wholeLines);
+    if (const auto located = progress::findLast(lines, text))
+        lastComplete_ = progressFrom(lines, *located);
+    lineStart_ = lastEnd;
+    unfinished_ = {};
+    unfinished_.extend(checked.substr(lineStart_), false, text);
+}
+
+std::optional<ProgressReader::Progress> ProgressReader::lastProgress() const
+{
+    const std::string_view line(buffer_.get() + lineStart_, checked_ - lineStart_);
+    if (const auto located = unfinished_.match())
+        return progressFrom(line, *located);
+    return lastComplete_;
+}
+
+std::string ProgressReader::lastNonEmptyLine()
+{
+    if (!usable_)
+        return {};
+    // Back from the end in growing steps until the piece's start is known.
+    std::string tail;
+    uint64_t start = read_;
+    uint64_t step = 64 * 1024;
+    while (start > 0) {
+        const uint64_t from = start > step ? start - step : 0;
+        std::string more(static_cast<std::size_t>(start - from), '\0');
+        for (std::size_t done = 0; done < more.size();) {
+            const auto got = file_->readAt(from + done, more.data() + done, more.size() - done);
+            if (!got || *got == 0)
+                return {};
+            done += *got;
+        }
+        tail.insert(0, more);
+        start = from;
+        step *= 2;
+        if (const auto line = lines::lastNonEmptyPiece(tail, start == 0))
+            return std::string(*line);
+    }
+    return {};
+}
+
+} // namespace tarnhollow
