@@ -161,7 +161,7 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
     if (::realpath(command.argv[0].c_str(), resolved) == nullptr) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
-            return { Outcome::missing, 0, "not on this system" };
+            return { Outcome::missing, 0, "no " + command.argv[0] };
         return { Outcome::failed, 0, "not run: " + errorText(error) };
     }
     if (const std::string reason = untrustedReason(resolved); !reason.empty())
@@ -182,7 +182,7 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
         ::close(target);
     if (spawned != 0) {
         if (spawned == ENOENT)
-            return { Outcome::missing, 0, "not on this system" };
+            return { Outcome::missing, 0, "no " + command.argv[0] };
         return { Outcome::failed, 0, "could not start: " + errorText(spawned) };
     }
 
@@ -206,7 +206,7 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
         if (WIFSIGNALED(status))
             return { Outcome::failed, 0, "ended by signal " + std::to_string(WTERMSIG(status)) };
         const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
-        return { Outcome::ran, code, code == 0 ? "" : "exit status " + std::to_string(code) };
+        return { Outcome::ran, code, "" };
     }
     ::kill(pid, SIGKILL);
     const std::string killed = "killed after " + std::to_string(seconds) + " s";

@@ -62,10 +62,10 @@ namespace {
             { "stdin is /dev/null", { "/bin/cat" }, 5, Outcome::ran, 0, "", "" },
             { "both streams", { "/bin/sh", "-c", "echo out; echo err >&2" }, 5, Outcome::ran, 0, "out\nerr\n",
                 "" },
-            { "exit status", { "/bin/sh", "-c", "exit 3" }, 5, Outcome::ran, 3, "", "exit status 3" },
+            { "exit status", { "/bin/sh", "-c", "exit 3" }, 5, Outcome::ran, 3, "", "" },
             { "signal", { "/bin/sh", "-c", "kill -9 $$" }, 5, Outcome::failed, 0, "", "signal 9" },
             { "missing", { "/nonexistent/tarnhollow-probe" }, 5, Outcome::missing, 0, "",
-                "not on this system" },
+                "no /nonexistent/tarnhollow-probe" },
             { "no PATH search", { "sh", "-c", "echo ran" }, 5, Outcome::failed, 0, "", "full path" },
             { "no program", {}, 5, Outcome::failed, 0, "", "full path" },
             // A grandchild holds the output open and outlives its parent's kill.

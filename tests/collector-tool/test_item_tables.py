@@ -107,14 +107,17 @@ class ItemTables(unittest.TestCase):
 
     def collect(self, system, artifacts):
         root = os.path.join(self.work, system + "-root")
-        out = tempfile.mkdtemp(dir=self.work)
         for rel, _ in artifacts:
             path = os.path.join(root, rel)
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(rel.encode())  # a distinct content, and so a distinct hash, per artifact
-        proc = subprocess.run([TOOL, "--system", system, "-o", out, "--root", root], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+        return self.run_tool("--system", system, "--root", root)
+
+    def run_tool(self, *args):
+        out = tempfile.mkdtemp(dir=self.work)
+        proc = subprocess.run([TOOL, "-o", out, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=300)
         self.assertEqual(proc.returncode, 0, proc.stdout.decode("utf-8", "replace"))
         (name,) = [n for n in os.listdir(out) if n.endswith(".zip")]
         archive = zipfile.ZipFile(os.path.join(out, name))
@@ -150,6 +153,22 @@ class ItemTables(unittest.TestCase):
     def test_each_table_looks_only_for_its_own_system(self):
         archive, rows = self.collect("linux", MACOS)
         self.assertEqual([p for p in rows if p.startswith(("/private", "/Users", "/Library"))], [])
+
+    @unittest.skipUnless(os.geteuid() == 0 and sys.platform.startswith("linux"), "collects this machine, as root")
+    def test_live_commands_of_this_system(self):
+        archive, rows = self.run_tool("--system", "linux")
+        log = archive.read("collection.log").decode()
+        for name, program in (("ss", "/bin/ss"), ("findmnt", "/bin/findmnt"), ("who", "/usr/bin/who"),
+                              ("nft-ruleset", "/usr/sbin/nft"), ("iptables-save", "/usr/sbin/iptables-save")):
+            with self.subTest(command=name):
+                if os.path.exists(program):
+                    data = archive.read("live/%s.txt" % name)
+                    self.assertEqual(rows["live/" + name]["sha256"], hashlib.sha256(data).hexdigest())
+                    self.assertIn("command %s: ran" % name, log)
+                else:
+                    self.assertNotIn("live/%s.txt" % name, archive.namelist())
+                    self.assertIn("command %s: not on this system (no %s)" % (name, program), log)
+        self.assertIn(b"TARGET", archive.read("live/findmnt.txt"))
 
     def test_unknown_system_refused(self):
         proc = subprocess.run([TOOL, "--system", "windows", "-o", self.work], capture_output=True, timeout=60)
