@@ -16,11 +16,6 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 900
 
-if [ "$(uname)" != Darwin ]; then
-  echo "== The collector with libzip linked statically, as in the Mac kit"
-  bash scripts/check-static-libzip.sh
-fi
-
 echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 export ASAN_OPTIONS=abort_on_error=1
 # The Mac's toolchain has no leak checker.
