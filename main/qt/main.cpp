@@ -10,6 +10,7 @@
 #include "ui/qt/QtToolkit.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <memory>
 
@@ -46,6 +47,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tarnhollow"));
 
     services = new Services;
+    QApplication::setWindowIcon(
+        QIcon(QString::fromStdString(services->system.bundlePath() / "Contents/Resources/tarnhollow.png")));
     delegate = AppDelegate::create(services->platform);
     attachDelegate(*app, delegate);
     app->exec();
