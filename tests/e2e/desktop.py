@@ -28,6 +28,18 @@ class CheckFailed(AssertionError):
     pass
 
 
+def mounts_under(folder):
+    """Mount points at or below `folder`, deepest first."""
+    found = []
+    with open("/proc/self/mountinfo", encoding="utf-8") as f:
+        for line in f:
+            # The mount point is the fifth field, with spaces as \040.
+            point = line.split()[4].encode().decode("unicode_escape").encode("latin-1").decode()
+            if point == folder or point.startswith(folder.rstrip("/") + "/"):
+                found.append(point)
+    return sorted(found, key=len, reverse=True)
+
+
 def _read_line_from_fd(fd, timeout, what):
     """The first line written to `fd`, or CheckFailed after `timeout` seconds."""
     deadline = time.monotonic() + timeout
@@ -235,7 +247,11 @@ class Desktop:
                     os.waitpid(pid, 0)
                 except ChildProcessError:
                     pass
-        shutil.rmtree(self.root, ignore_errors=True)
+        # Never delete through a mount (a system's /tmp bound into a chroot).
+        if mounts_under(self.root):
+            log(f"left {self.root} in place: it still holds mounts")
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
         return self.open()
@@ -249,9 +265,9 @@ class Desktop:
 
     # --- the app --------------------------------------------------------
 
-    def start_app(self, bundle, tmpdir):
-        """Starts the bundle's GUI and waits for its window and its
-        accessibility tree."""
+    def start_app(self, bundle, tmpdir, prefix=()):
+        """Starts the bundle's GUI, through `prefix` (such as a chroot) when
+        given, and waits for its window and its accessibility tree."""
         env = dict(self.env)
         env.update({
             "TMPDIR": tmpdir,
@@ -260,7 +276,7 @@ class Desktop:
         })
         self.app_log = self._log("app.log")
         self.app = subprocess.Popen(
-            [os.path.join(bundle, "Contents", "MacOS", "TarnhollowApp")],
+            [*prefix, os.path.join(bundle, "Contents", "MacOS", "TarnhollowApp")],
             stdin=subprocess.DEVNULL, stdout=self.app_log, stderr=subprocess.STDOUT,
             env=env, cwd=self.root)
         self.window = self.wait_for(self._find_window, 30, "the app's window")

@@ -25,6 +25,7 @@ import zipfile
 sys.dont_write_bytecode = True  # leave the source folder as it is
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop import CheckFailed, Desktop, log  # noqa: E402
+import debian_root  # noqa: E402
 
 READY_HEADLINE = "この Mac からフォレンジック調査用のアーティファクトを収集します"
 CANCELLED = "キャンセルしました"
@@ -101,8 +102,8 @@ class Kit:
         self.collector = os.path.join(self.bundle, "Contents", "MacOS", "tarnhollow")
         self.runner = os.path.join(self.bundle, "Contents", "Helpers", "elevate")
 
-    def start(self):
-        self.desktop.start_app(self.bundle, self.tmpdir)
+    def start(self, prefix=()):
+        self.desktop.start_app(self.bundle, self.tmpdir, prefix)
 
     def write_script(self, path, body):
         with open(path, "w", encoding="utf-8") as f:
@@ -541,9 +542,7 @@ def packaged(desktop, build_dir):
     if os.geteuid() != 0:
         raise NeedsRoot()
     out = os.path.join(desktop.root, "cpack")
-    made = subprocess.run(["cpack", "--config", os.path.join(build_dir, "CPackConfig.cmake"),
-                           "-B", out], capture_output=True, text=True, timeout=300)
-    expect(made.returncode == 0, f"cpack failed: {made.stdout[-2000:]} {made.stderr[-2000:]}")
+    cpack(build_dir, "TGZ", out)
     tarballs = glob.glob(os.path.join(out, "*.tar.gz"))
     expect(len(tarballs) == 1, f"one .tar.gz from cpack, found {os.listdir(out)}")
     log(f"package: {os.path.basename(tarballs[0])} ({os.path.getsize(tarballs[0])} bytes)")
@@ -556,6 +555,8 @@ def packaged(desktop, build_dir):
     top = os.path.join(stick, tops[0])
     expect(os.path.isdir(os.path.join(top, "Tarnhollow.app")), f"Tarnhollow.app in {os.listdir(top)}")
     listed = read_runtime_packages(os.path.join(top, "runtime-packages.txt"))
+    expect(os.access(os.path.join(top, "Tarnhollow.desktop"), os.X_OK),
+           f"an executable Tarnhollow.desktop launcher in {os.listdir(top)}")
 
     bundle = os.path.join(top, "Tarnhollow.app")
     for program in ("Contents/MacOS/TarnhollowApp", "Contents/MacOS/tarnhollow",
@@ -567,6 +568,74 @@ def packaged(desktop, build_dir):
     # Run what was unpacked, nothing from the build folder.
     kit = Kit(desktop, bundle=bundle)
     kit.start()
+    check_ready_screen(desktop, kit, READY_HEADLINE)
+    started = time.time()
+    desktop.press_return()
+    _, archive = check_done_screen(desktop, kit, started, REFERENCE_RUN_ENDS_WITHIN)
+    check_reference_archive(archive)
+    check_quits(desktop, "shortcut")
+
+
+def cpack(build_dir, generator, out):
+    made = subprocess.run(["cpack", "--config", os.path.join(build_dir, "CPackConfig.cmake"),
+                           "-G", generator, "-B", out], capture_output=True, text=True, timeout=300)
+    expect(made.returncode == 0, f"cpack failed: {made.stdout[-2000:]} {made.stderr[-2000:]}")
+
+
+INSTALLED_BUNDLE = "/opt/tarnhollow/Tarnhollow.app"
+
+
+def debian_package(desktop, build_dir):
+    """The .deb, installed with apt-get into a clean Debian 12 system that
+    has nothing else: apt brings what it needs, the menu entry, icon and
+    polkit action land where the desktop finds them, and the installed app
+    collects onto the user's desktop."""
+    if os.geteuid() != 0:
+        raise NeedsRoot()
+    debian_root.private_mounts()
+    out = os.path.join(desktop.root, "cpack")
+    cpack(build_dir, "DEB", out)
+    packages = glob.glob(os.path.join(out, "tarnhollow_*.deb"))
+    expect(len(packages) == 1, f"one tarnhollow_*.deb from cpack, found {os.listdir(out)}")
+    log(f"package: {os.path.basename(packages[0])} ({os.path.getsize(packages[0])} bytes)")
+
+    cache = os.path.join(build_dir, "tests", "e2e", "debian-cache")
+    apt_log = os.path.join(desktop.artifacts, "apt.log")
+    system = debian_root.DebianRoot(debian_root.minimal_system(cache, apt_log),
+                                    os.path.join(desktop.root, "debian12"),
+                                    os.path.join(cache, "archives"), apt_log)
+    with system:
+        installed_and_collecting(desktop, system, packages[0], apt_log)
+
+
+def installed_and_collecting(desktop, system, deb, apt_log):
+    shutil.copy(deb, system.inside("/root"))
+    package = os.path.basename(deb)
+    system.run("apt-get update -qq", "apt-get update")
+    system.run(f"cd /root && apt-get install -y --no-install-recommends ./{package}",
+               f"apt-get install ./{package}")
+    log("apt-get install: done; " + subprocess.run(
+        ["grep", "-c", "^Setting up ", apt_log], capture_output=True, text=True).stdout.strip()
+        + " packages set up")
+    for installed in (INSTALLED_BUNDLE + "/Contents/MacOS/TarnhollowApp",
+                 INSTALLED_BUNDLE + "/Contents/MacOS/tarnhollow",
+                 INSTALLED_BUNDLE + "/Contents/Helpers/elevate",
+                 "/usr/share/applications/tarnhollow.desktop",
+                 "/usr/share/icons/hicolor/48x48/apps/tarnhollow.png",
+                 "/usr/share/icons/hicolor/scalable/apps/tarnhollow.svg",
+                 "/usr/share/polkit-1/actions/org.tarnhollow.collect.policy"):
+        expect(os.path.exists(system.inside(installed)), f"{installed} is installed")
+    with open(system.inside("/usr/share/applications/tarnhollow.desktop"), encoding="utf-8") as f:
+        entry = f.read()
+    expect(f"Exec={INSTALLED_BUNDLE}/Contents/MacOS/TarnhollowApp\n" in entry and "Icon=tarnhollow\n" in entry,
+           "the menu entry starts the installed app with its icon")
+
+    # The desktop's sockets and this run's folders all lie in /tmp.
+    system.bind("/tmp", "/tmp")
+    kit = Kit(desktop, bundle=INSTALLED_BUNDLE)
+    kit.folder = os.path.join(desktop.env["HOME"], "Desktop")
+    os.mkdir(kit.folder)
+    kit.start(system.prefix())
     check_ready_screen(desktop, kit, READY_HEADLINE)
     started = time.time()
     desktop.press_return()
@@ -614,6 +683,7 @@ SCENARIOS = {
     "flood": flood,
     "runner-error-flood": flood_of_runner_errors,
     "package": packaged,
+    "deb": debian_package,
 }
 
 
@@ -646,8 +716,8 @@ def main():
     desktop = Desktop(artifacts)
     try:
         desktop.open()
-        if args.scenario == "package":
-            packaged(desktop, args.build_dir)
+        if args.scenario in ("package", "deb"):
+            SCENARIOS[args.scenario](desktop, args.build_dir)
         else:
             kit = Kit(desktop, args.bundle)
             log(f"kit: {kit.bundle}")
