@@ -139,20 +139,6 @@ TEST_F(PollTest, UnusableLastLineShowsPreparingAndLeavesBarAndDetail)
     EXPECT_TRUE(fresh.bar.indeterminate);
 }
 
-TEST_F(PollTest, GrowingFileShowsTheLatestLineAsItArrives)
-{
-    write("Collecting a (1/3)\nCollecting b (2");
-    fake.takeLog();
-    probe.poll();
-    EXPECT_EQ(fake.detail.text, "a");
-    for (const char* more : {"/3", ")\n", "Collecting c (3/3) and on", ""}) {
-        std::ofstream(file, std::ios::binary | std::ios::app) << more;
-        probe.poll();
-    }
-    EXPECT_EQ(fake.detail.text, "c");
-    EXPECT_EQ(fake.status.text, "収集中… 3 / 3");
-}
-
 // Someone puts a FIFO or a link to an endless device in the file's place:
 // the poll neither waits nor reads, and the screen stays as it is. Run in a
 // child that an alarm ends, so that a wait fails the test instead of
