@@ -1,25 +1,33 @@
-// The control operations on real AppKit controls. Objective-C++ only.
+// The control operations on AppKit controls. Each control makes its view;
+// the views stay inside the Objective-C++ files, and the window's layout
+// reaches them through view().
 #pragma once
 
 #include "platform/Controls.h"
 
-#import <AppKit/AppKit.h>
+#include <memory>
 
 namespace tarnhollow::appkit {
 
+// An NSView*, not retained; only Objective-C++ turns it back into a view.
+using ViewHandle = void*;
+
 class AppKitTextField final : public TextField {
 public:
-    explicit AppKitTextField(NSTextField* field) : field_(field) {}
+    explicit AppKitTextField(bool wrapping);
+    ~AppKitTextField() override;
     void setStringValue(const std::string& text) override;
-    NSTextField* view() const { return field_; }
+    ViewHandle view() const;
 
 private:
-    NSTextField* field_;
+    struct View;
+    std::unique_ptr<View> view_;
 };
 
 class AppKitProgressIndicator final : public ProgressIndicator {
 public:
-    explicit AppKitProgressIndicator(NSProgressIndicator* bar) : bar_(bar) {}
+    AppKitProgressIndicator();
+    ~AppKitProgressIndicator() override;
     void setHidden(bool hidden) override;
     void setIndeterminate(bool indeterminate) override;
     bool isIndeterminate() const override;
@@ -29,41 +37,24 @@ public:
     void setMaxValue(double value) override;
     double maxValue() const override;
     void setDoubleValue(double value) override;
-    NSProgressIndicator* view() const { return bar_; }
+    ViewHandle view() const;
 
 private:
-    NSProgressIndicator* bar_;
+    struct View;
+    std::unique_ptr<View> view_;
 };
 
 class AppKitButton final : public Button {
 public:
-    explicit AppKitButton(NSButton* button) : button_(button) {}
+    AppKitButton();
+    ~AppKitButton() override;
     void setTitle(const std::string& title) override;
     void setEnabled(bool enabled) override;
-    NSButton* view() const { return button_; }
+    ViewHandle view() const;
 
 private:
-    NSButton* button_;
-};
-
-class AppKitWindow final : public Window {
-public:
-    explicit AppKitWindow(NSWindow* window) : window_(window) {}
-    NSWindow* window() const { return window_; }
-
-private:
-    NSWindow* window_;
-};
-
-// The run loop keeps a scheduled timer alive until it is invalidated, so
-// dropping this object alone does not stop it.
-class AppKitTimer final : public Timer {
-public:
-    explicit AppKitTimer(NSTimer* timer) : timer_(timer) {}
-    void invalidate() override;
-
-private:
-    NSTimer* timer_;
+    struct View;
+    std::unique_ptr<View> view_;
 };
 
 } // namespace tarnhollow::appkit

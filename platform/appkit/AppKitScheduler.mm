@@ -1,8 +1,23 @@
-#include "platform/appkit/AppKitServices.h"
+#include "platform/appkit/AppKitScheduler.h"
 
-#include "platform/appkit/AppKitControls.h"
+#import <Foundation/Foundation.h>
 
 namespace tarnhollow::appkit {
+
+namespace {
+
+// The run loop keeps a scheduled timer alive until it is invalidated, so
+// dropping this object alone does not stop it.
+class AppKitTimer final : public Timer {
+public:
+    explicit AppKitTimer(NSTimer* timer) : timer_(timer) {}
+    void invalidate() override { [timer_ invalidate]; }
+
+private:
+    NSTimer* timer_;
+};
+
+} // namespace
 
 std::unique_ptr<Timer> AppKitScheduler::scheduleRepeatingTimer(double seconds, std::function<void()> tick)
 {

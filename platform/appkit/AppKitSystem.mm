@@ -1,4 +1,4 @@
-#include "platform/appkit/AppKitServices.h"
+#include "platform/appkit/AppKitSystem.h"
 
 #include "platform/appkit/Strings.h"
 

@@ -1,4 +1,4 @@
-#include "platform/appkit/AppKitServices.h"
+#include "platform/appkit/AppKitWorkspace.h"
 
 #include "platform/appkit/Strings.h"
 

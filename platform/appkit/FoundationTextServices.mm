@@ -1,4 +1,4 @@
-#include "platform/appkit/AppKitServices.h"
+#include "platform/appkit/FoundationTextServices.h"
 
 #include "platform/appkit/Strings.h"
 #include "platform/appkit/Utf16Offsets.h"

@@ -115,7 +115,6 @@ public:
     QWidget* widget() const override;
     QProgressBar* bar() const { return bar_; }
     bool isHidden() const { return hidden_; }
-    bool isAnimating() const { return animating_; }
     double minValue() const { return min_; }
     double doubleValue() const { return value_; }
     // Called once the widget has a parent: only then may it be shown, as a

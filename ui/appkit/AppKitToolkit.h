@@ -1,36 +1,32 @@
-// Application, menu, window and controls on AppKit. Objective-C++ only.
+// The application shell on AppKit: the four controls, the menu bar with its
+// one quit item, and the main window that lays the controls out.
 #pragma once
 
 #include "platform/Platform.h"
 
-#import <AppKit/AppKit.h>
+#include <memory>
 
-// What the window's button is wired to: the application's delegate.
-@protocol TarnhollowButtonTarget <NSObject>
-- (void)buttonPressed;
-@end
+namespace tarnhollow {
 
-namespace tarnhollow::appkit {
+class AppDelegate;
+
+namespace appkit {
 
 class AppKitToolkit final : public Toolkit {
 public:
-    // The button's target; not owned (the application keeps its delegate).
-    explicit AppKitToolkit(id<TarnhollowButtonTarget> buttonTarget) : buttonTarget_(buttonTarget) {}
-
     std::unique_ptr<TextField> makeLabel() override;
     std::unique_ptr<TextField> makeWrappingLabel() override;
     std::unique_ptr<ProgressIndicator> makeProgressIndicator() override;
     std::unique_ptr<Button> makeButton() override;
     void setupMenu() override;
-    // On the Mac the button sends `buttonPressed` to the target given at
-    // construction, which reaches the same step as `pressed`.
-    std::unique_ptr<Window> setupWindow(TextField& status, TextField& detail,
-                                        ProgressIndicator& bar, Button& button,
-                                        std::function<void()> pressed) override;
+    std::unique_ptr<Window> setupWindow(TextField& status, TextField& detail, ProgressIndicator& bar,
+                                        Button& button, std::function<void()> pressed) override;
     void activateIgnoringOtherApps() override;
-
-private:
-    __weak id<TarnhollowButtonTarget> buttonTarget_;
 };
 
-} // namespace tarnhollow::appkit
+// Wires the controller to the application object: the launch callback, and
+// whether closing the window quits.
+void attachDelegate(const std::shared_ptr<AppDelegate>& delegate);
+
+} // namespace appkit
+} // namespace tarnhollow

@@ -1,8 +1,8 @@
 #include "ui/qt/QtToolkit.h"
 
 #include "collect/AppDelegate.h"
-#include "collect/Texts.h"
 #include "platform/qt/QtControls.h"
+#include "ui/WindowLayout.h"
 
 #include <QAction>
 #include <QApplication>
@@ -37,7 +37,7 @@ QFont systemFont(int pixels, bool bold)
 }
 
 // The window's content: the controls stacked top to bottom from the top-left
-// corner. It is 480 wide and at least 180 high; when a screen's text needs
+// corner, at the layout's width and at least its height; when a screen's text needs
 // more height (a long folder path or failure message wraps onto further
 // lines), it grows downwards rather than cut the text off.
 class ContentView final : public QWidget {
@@ -45,19 +45,19 @@ public:
     ContentView()
     {
         auto* stack = new QVBoxLayout(this);
-        stack->setContentsMargins(QtToolkit::inset, QtToolkit::inset, QtToolkit::inset, QtToolkit::inset);
-        stack->setSpacing(QtToolkit::spacing);
-        setFixedSize(QtToolkit::contentWidth, QtToolkit::contentHeight);
+        stack->setContentsMargins(layout::inset, layout::inset, layout::inset, layout::inset);
+        stack->setSpacing(layout::spacing);
+        setFixedSize(layout::contentWidth, layout::contentHeight);
     }
 
     void fit()
     {
-        int height = std::max(QtToolkit::contentHeight, layout()->totalHeightForWidth(QtToolkit::contentWidth));
+        int height = std::max(layout::contentHeight, layout()->totalHeightForWidth(layout::contentWidth));
         // Never taller than the screen leaves room for, frame and menu bar included.
         if (const QScreen* display = screen())
-            height = std::min(height, std::max(QtToolkit::contentHeight, display->availableGeometry().height() - 100));
+            height = std::min(height, std::max(layout::contentHeight, display->availableGeometry().height() - 100));
         if (height != this->height())
-            setFixedSize(QtToolkit::contentWidth, height);
+            setFixedSize(layout::contentWidth, height);
     }
 
 protected:
@@ -90,7 +90,7 @@ public:
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override { return widget()->heightForWidth(width); }
-    QSize sizeHint() const override { return {QtToolkit::barWidth, heightForWidth(QtToolkit::barWidth)}; }
+    QSize sizeHint() const override { return {layout::barWidth, heightForWidth(layout::barWidth)}; }
     QSize minimumSizeHint() const override { return {0, QFontMetrics(widget()->font()).lineSpacing()}; }
 
 protected:
@@ -147,13 +147,13 @@ std::unique_ptr<Window> QtToolkit::setupWindow(TextField& status, TextField& det
     auto& progress = dynamic_cast<QtProgressIndicator&>(bar);
     auto& push = dynamic_cast<QtButton&>(button);
 
-    headline.setFont(systemFont(14, true), barWidth);
-    text.text()->setFont(systemFont(13, false));
+    headline.setFont(systemFont(layout::headlineFontSize, true), layout::barWidth);
+    text.text()->setFont(systemFont(layout::textFontSize, false));
     text.text()->setForegroundRole(QPalette::PlaceholderText); // the secondary text colour
-    text.text()->setPreferredMaxLayoutWidth(barWidth);
+    text.text()->setPreferredMaxLayoutWidth(layout::barWidth);
     progress.setIndeterminate(false);
     progress.setMinValue(0.0);
-    push.button()->setFont(systemFont(13, false));
+    push.button()->setFont(systemFont(layout::textFontSize, false));
     QObject::connect(push.button(), &QPushButton::clicked, push.button(), [pressed] { pressed(); });
 
     headline.label()->setObjectName(QStringLiteral("status"));
@@ -185,7 +185,7 @@ std::unique_ptr<Window> QtToolkit::setupWindow(TextField& status, TextField& det
     stack->addWidget(detailArea);
     stack->addWidget(push.widget(), 0, Qt::AlignLeading);
     stack->addStretch(1); // spare height stays below the button
-    progress.bar()->setFixedWidth(barWidth);
+    progress.bar()->setFixedWidth(layout::barWidth);
     progress.placed(); // a hidden control takes no room in the stack
 
     // Return presses the button, and only while it is enabled.

@@ -33,13 +33,6 @@ public:
     // The main window once it is set up.
     QWidget* window() const { return window_; }
 
-    // The layout's fixed values.
-    static constexpr int contentWidth = 480;
-    static constexpr int contentHeight = 180; // grows only when a screen needs more
-    static constexpr int inset = 20;
-    static constexpr int spacing = 12;
-    static constexpr int barWidth = 440;
-
 private:
     std::unique_ptr<QMenuBar> menuBar_; // until the window takes it
     QPointer<QWidget> window_;
