@@ -1,9 +1,14 @@
-// Archives a generated tree (many small files, a few large ones) with the
-// collector tool and with "zip -r -6", one after the other on a warm cache,
-// and prints our time divided by zip's, and our peak memory.
+// Archives two generated trees with the collector tool and with "zip -r -6",
+// one after the other on a warm cache, and prints wall time, peak memory and
+// entries of each, and our time divided by zip's:
+//  - realistic: logs, many small files and a few large ones;
+//  - hostile: what a user can put in a home folder to stop, stall or bloat a
+//    run (a path too long for a zip member, a deep chain, thousands of empty
+//    folders, 50,000 small files, a 20 GiB sparse file).
 //
-//   collector_bench [--small N] [--large N] [--large-mib M] [--tool PATH]
+//   collector_bench [--small N] [--large N] [--large-mib M] [--sparse-gib G] [--tool PATH]
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,11 +122,119 @@ void readAll(const fs::path& root)
     }
 }
 
-std::uintmax_t onlyFileSize(const fs::path& dir)
+fs::path onlyZip(const fs::path& dir)
 {
     for (const auto& e : fs::directory_iterator(dir))
-        return fs::file_size(e.path());
-    return 0;
+        if (e.path().extension() == ".zip")
+            return e.path();
+    return {};
+}
+
+// Entries as the archive's end record counts them (the 64-bit record when present).
+std::uint64_t zipEntries(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const auto size = static_cast<std::uint64_t>(in.tellg());
+    const std::uint64_t window = std::min<std::uint64_t>(size, 70000);
+    std::string tail(window, '\0');
+    in.seekg(static_cast<std::streamoff>(size - window));
+    in.read(tail.data(), static_cast<std::streamsize>(window));
+    const auto le = [&](std::size_t at, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = (v << 8) | static_cast<unsigned char>(tail[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    const std::size_t end = tail.rfind(std::string("PK\x05\x06", 4));
+    if (end == std::string::npos)
+        return 0;
+    if (le(end + 10, 2) != 0xFFFF)
+        return le(end + 10, 2);
+    const std::size_t zip64 = tail.rfind(std::string("PK\x06\x06", 4), end);
+    return zip64 == std::string::npos ? 0 : le(zip64 + 32, 8);
+}
+
+void file(const fs::path& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// Built with *at calls: the long chain is longer than any path the system accepts.
+void hostileTree(const fs::path& home, std::uint64_t sparseGiB)
+{
+    fs::create_directories(home / ".ssh");
+    int fd = ::open((home / ".ssh").c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string longName(255, 'n');
+    for (int i = 0; i < 256 && fd >= 0; ++i) {
+        ::mkdirat(fd, longName.c_str(), 0755);
+        const int next = ::openat(fd, longName.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    fs::path deep = home / ".ssh/deep";
+    fs::create_directories(deep);
+    fd = ::open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 250 && fd >= 0; ++i) {
+        ::mkdirat(fd, "d", 0755);
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    for (int i = 0; i < 4000; ++i)
+        fs::create_directories(home / ".ssh/empty" / ("e" + std::to_string(i)));
+    for (int i = 0; i < 50000; ++i) {
+        const fs::path dir = home / ".ssh/many" / std::to_string(i / 1000);
+        if (i % 1000 == 0)
+            fs::create_directories(dir);
+        file(dir / std::to_string(i), "key " + std::to_string(i) + "\n");
+    }
+    std::ofstream(home / ".bash_history").close();
+    fs::resize_file(home / ".bash_history", sparseGiB << 30);
+}
+
+// Runs work in a child, so that what it allocates never counts in this
+// process's memory, which every measured child inherits at fork as its
+// starting peak.
+void inChild(const std::function<void()>& work)
+{
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        work();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+struct Case {
+    std::string name;
+    Result zip;
+    std::uint64_t zipEntries = 0;
+    Result tool;
+    std::uint64_t toolEntries = 0;
+};
+
+Case measureTree(const std::string& name, const fs::path& work, const fs::path& root, const std::string& tool)
+{
+    const fs::path ours = work / ("ours-" + name);
+    const fs::path theirs = work / ("zip-" + name);
+    fs::create_directories(ours);
+    fs::create_directories(theirs);
+    inChild([&] { readAll(root); }); // both runs start from a warm cache
+    Case c;
+    c.name = name;
+    c.zip = measure({ "zip", "-r", "-6", "-q", (theirs / "tree.zip").string(), "." }, root.string());
+    c.zipEntries = fs::exists(theirs / "tree.zip") ? zipEntries(theirs / "tree.zip") : 0;
+    c.tool = measure({ tool, "-o", ours.string(), "--root", root.string() }, work.string());
+    const fs::path archive = onlyZip(ours);
+    c.toolEntries = archive.empty() ? 0 : zipEntries(archive);
+    return c;
 }
 
 } // namespace
@@ -130,6 +244,7 @@ int main(int argc, char** argv)
     int small = 10000;
     int large = 3;
     std::uint64_t largeMiB = 100;
+    std::uint64_t sparseGiB = 20;
     std::string tool = TARNHOLLOW_TOOL;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
@@ -139,6 +254,8 @@ int main(int argc, char** argv)
             large = std::atoi(argv[i + 1]);
         else if (opt == "--large-mib")
             largeMiB = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (opt == "--sparse-gib")
+            sparseGiB = std::strtoull(argv[i + 1], nullptr, 10);
         else if (opt == "--tool")
             tool = argv[i + 1];
     }
@@ -149,41 +266,46 @@ int main(int argc, char** argv)
         return 1;
     }
     const fs::path work = pattern;
-    // The tree lies where an item of the tool looks (the system logs).
-    const fs::path root = work / "root";
-    const fs::path tree = root / "var/log/bench";
-    const fs::path ours = work / "ours";
-    const fs::path theirs = work / "zip";
+    // Each tree lies where an item of the tool looks: the system logs, a home folder.
+    const fs::path realistic = work / "realistic";
+    const fs::path hostile = work / "hostile";
+    const fs::path tree = realistic / "var/log/bench";
     fs::create_directories(tree);
-    fs::create_directories(ours);
-    fs::create_directories(theirs);
 
-    std::printf("generating %d small files and %d files of %llu MiB in %s\n", small, large,
-        static_cast<unsigned long long>(largeMiB), work.c_str());
-    Text text;
-    for (int i = 0; i < small; ++i) {
-        const fs::path dir = tree / ("d" + std::to_string(i / 100));
-        if (i % 100 == 0)
-            fs::create_directories(dir);
-        writeText(
-            dir / ("f" + std::to_string(i) + ".log"), 500 + static_cast<std::uint64_t>(i % 7) * 700, text);
+    std::printf("generating %d small files and %d files of %llu MiB, and the hostile home folder, in %s\n",
+        small, large, static_cast<unsigned long long>(largeMiB), work.c_str());
+    inChild([&] {
+        Text text;
+        for (int i = 0; i < small; ++i) {
+            const fs::path dir = tree / ("d" + std::to_string(i / 100));
+            if (i % 100 == 0)
+                fs::create_directories(dir);
+            writeText(dir / ("f" + std::to_string(i) + ".log"), 500 + static_cast<std::uint64_t>(i % 7) * 700,
+                text);
+        }
+        for (int i = 0; i < large; ++i)
+            writeText(tree / ("large" + std::to_string(i) + ".log"), largeMiB << 20, text);
+        hostileTree(hostile / "home/mallory", sparseGiB);
+    });
+
+    const Case cases[]
+        = { measureTree("realistic", work, realistic, tool), measureTree("hostile", work, hostile, tool) };
+
+    std::printf(
+        "\n| tree | program | wall s | peak RSS MiB | entries | status |\n|---|---|---|---|---|---|\n");
+    for (const auto& c : cases) {
+        std::printf("| %s | zip -r -6 | %.2f | %.1f | %llu | %d |\n", c.name.c_str(), c.zip.seconds,
+            c.zip.peakKiB / 1024.0, static_cast<unsigned long long>(c.zipEntries), c.zip.status);
+        std::printf("| %s | tarnhollow | %.2f | %.1f | %llu | %d |\n", c.name.c_str(), c.tool.seconds,
+            c.tool.peakKiB / 1024.0, static_cast<unsigned long long>(c.toolEntries), c.tool.status);
     }
-    for (int i = 0; i < large; ++i)
-        writeText(tree / ("large" + std::to_string(i) + ".log"), largeMiB << 20, text);
-    readAll(root); // both runs start from a warm cache
+    std::printf("\nrealistic: time ratio tarnhollow / zip %.3f (target at most 1.3)\n",
+        cases[0].tool.seconds / cases[0].zip.seconds);
+    std::printf("hostile: tarnhollow %.1f s (target at most 60), peak RSS %.1f MiB (target at most 64)\n",
+        cases[1].tool.seconds, cases[1].tool.peakKiB / 1024.0);
 
-    const Result zipRun
-        = measure({ "zip", "-r", "-6", "-q", (theirs / "tree.zip").string(), "." }, root.string());
-    const Result toolRun = measure({ tool, "-o", ours.string(), "--root", root.string() }, work.string());
-
-    std::printf("zip -r -6:   %8.2f s  peak %6.1f MiB  archive %llu bytes  (status %d)\n", zipRun.seconds,
-        zipRun.peakKiB / 1024.0, static_cast<unsigned long long>(onlyFileSize(theirs)), zipRun.status);
-    std::printf("tarnhollow:  %8.2f s  peak %6.1f MiB  archive %llu bytes  (status %d)\n", toolRun.seconds,
-        toolRun.peakKiB / 1024.0, static_cast<unsigned long long>(onlyFileSize(ours)), toolRun.status);
-    std::printf("time ratio tarnhollow / zip: %.3f (target at most 1.3)\n", toolRun.seconds / zipRun.seconds);
-    std::printf("tarnhollow peak RSS: %.1f MiB (target under 64 MiB)\n", toolRun.peakKiB / 1024.0);
-
-    std::error_code ec;
-    fs::remove_all(work, ec);
-    return zipRun.status == 0 && toolRun.status == 0 ? 0 : 1;
+    // The chain of long names is longer than any path remove_all could name;
+    // rm walks it by descriptor.
+    measure({ "rm", "-rf", work.string() }, "/");
+    return cases[0].tool.status == 0 && cases[1].tool.status == 0 ? 0 : 1;
 }
