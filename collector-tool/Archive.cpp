@@ -37,8 +37,11 @@ namespace {
         struct tm tm { };
         if (::localtime_r(&t, &tm) == nullptr || tm.tm_year < 80)
             return (1u << 21) | (1u << 16); // 1980-01-01
-        return static_cast<std::uint32_t>(((tm.tm_year - 80) << 25) | ((tm.tm_mon + 1) << 21)
-            | (tm.tm_mday << 16) | (tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+        if (tm.tm_year > 207)
+            return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u; // its last second
+        const auto field = [](int value) { return static_cast<std::uint32_t>(value); };
+        return (field(tm.tm_year - 80) << 25) | (field(tm.tm_mon + 1) << 21) | (field(tm.tm_mday) << 16)
+            | (field(tm.tm_hour) << 11) | (field(tm.tm_min) << 5) | field(tm.tm_sec / 2);
     }
 
     // The extended timestamp: the exact second in UTC where it fits.
