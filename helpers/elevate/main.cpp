@@ -5,6 +5,12 @@
 // full path: a search of PATH would run whatever the caller put first). It ends
 // with status 0 exactly when the shell did; when the user dismisses the
 // authentication dialog its error output contains contract::cancelledMarker.
+//
+// The copy that the Debian package installed, root's alone, asks pkexec to
+// run itself instead of /bin/sh: the package's polkit action names this
+// program, so the dialog says that Tarnhollow asks and why. Any other copy
+// (a kit on a stick, which others may be able to write) keeps the generic
+// road through /bin/sh, since root must never run a program from there.
 #include "collect/LastLine.h"
 #include "collector/Contract.h"
 #include "platform/posix/ChildEnd.h"
@@ -12,11 +18,15 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,6 +36,8 @@ namespace posix = tarnhollow::posix;
 
 constexpr const char* shell = "/bin/sh";
 constexpr const char* pkexec = "/usr/bin/pkexec";
+// Named by the polkit action org.tarnhollow.collect in the Debian package.
+constexpr const char* installedRunner = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
 
 // Run as root under pkexec: one byte on standard output says that
 // authorisation succeeded and the command line is about to run. pkexec
@@ -69,8 +81,40 @@ int reportShellEnd(int status)
     return status;
 }
 
+// True when `path` and every folder above it belong to root and no one else
+// may change them, so that what pkexec runs as root is what root put there.
+bool onlyRootCanChange(std::filesystem::path path)
+{
+    for (;;) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode) || info.st_uid != 0 ||
+            (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            return false;
+        if (path == path.root_path())
+            return true;
+        path = path.parent_path();
+    }
+}
+
+bool isInstalledRunner()
+{
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error) == installedRunner && !error &&
+           onlyRootCanChange(installedRunner);
+}
+
 int runAsRoot(const std::string& commandLine)
 {
+    // Started by pkexec as the installed runner: the caller waits for the
+    // same byte the generic road's script gives, and the command line's
+    // output goes nowhere, as there.
+    if (std::getenv("PKEXEC_UID") && ::write(STDOUT_FILENO, "x", 1) == 1) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::close(null);
+        }
+    }
     const posix::Spawned child = posix::spawn(shell, {"sh", "-c", commandLine});
     if (child.error != 0) {
         writeErrorLine(std::string("cannot run ") + shell + ": " + errorText(child.error));
@@ -84,7 +128,7 @@ int runAsRoot(const std::string& commandLine)
     return reportShellEnd(*status);
 }
 
-int runThroughPkexec(const std::string& commandLine)
+int runThroughPkexec(const std::string& commandLine, const std::string& prompt)
 {
     posix::Pipe announced;
     posix::Pipe errors;
@@ -95,8 +139,11 @@ int runThroughPkexec(const std::string& commandLine)
         writeErrorLine("cannot make a pipe: " + errorText(error));
         return failureStatus;
     }
-    const posix::Spawned child = posix::spawn(pkexec, {"pkexec", shell, "-c", announcingScript, "sh", commandLine},
-                                              {announced.write, errors.write});
+    std::vector<std::string> arguments = {"pkexec", shell, "-c", announcingScript, "sh", commandLine};
+    const bool asItself = isInstalledRunner();
+    if (asItself)
+        arguments = {"pkexec", installedRunner, "-e", std::string(contract::runnerScript), commandLine, prompt};
+    const posix::Spawned child = posix::spawn(pkexec, arguments, {announced.write, errors.write});
     posix::Pipe::closeEnd(announced.write);
     posix::Pipe::closeEnd(errors.write);
     if (child.error != 0) {
@@ -112,6 +159,8 @@ int runThroughPkexec(const std::string& commandLine)
 
     if (shellRan) {
         writeError(end.output);
+        if (asItself) // it has said how the command ended
+            return end.status >= 0 ? end.status : failureStatus;
         return reportShellEnd(end.status == 0 ? 0 : (end.status > 0 ? end.status : failureStatus));
     }
     if (end.status == pkexecDismissed) {
@@ -139,7 +188,8 @@ int main(int argc, char** argv)
         writeErrorLine("refusing to run a script other than the application's own");
         return usageStatus;
     }
-    // The prompt (argv[4]) is the Mac's dialog text; pkexec shows its own.
+    // The prompt (argv[4]) is the Mac's dialog text; pkexec shows its own
+    // (the installed copy's polkit action has ours).
     const std::string commandLine = argv[3];
-    return ::geteuid() == 0 ? runAsRoot(commandLine) : runThroughPkexec(commandLine);
+    return ::geteuid() == 0 ? runAsRoot(commandLine) : runThroughPkexec(commandLine, argv[4]);
 }

@@ -180,6 +180,45 @@ TEST_F(ElevateTest, AuthorisedShellStatusPassesThroughPkexec)
     EXPECT_EQ(notRunnable.errorOutput.find(contract::cancelledMarker), std::string::npos) << notRunnable.errorOutput;
 }
 
+TEST_F(ElevateTest, InstalledCopyHasPkexecRunItselfOtherCopiesTheShell)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << needsRoot;
+    // Authorised: the byte the caller waits for, and a successful end.
+    fakePkexec("printf x; exit 0");
+    const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
+    const std::string commandLine = "touch '" + ran.string() + "'";
+    const auto pkexecArgumentsWhenOptIs = [&](const char* mode) {
+        // A root-owned copy where the package puts it, inside the namespace,
+        // then run by nobody.
+        const std::vector<std::string> line = {
+            "/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+            "umask 022 && mount --bind \"$1\" /usr/bin/pkexec && mount -t tmpfs -o mode=755 none /opt &&"
+            " mkdir -p /opt/tarnhollow/Tarnhollow.app/Contents/Helpers && cp \"$2\" \"$3\" &&"
+            " chmod \"$4\" /opt/tarnhollow || exit 125; shift 4; exec \"$@\"",
+            "sh", fakePkexecFile.string(), elevateProgram.string(), installed, mode,
+            "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", installed};
+        std::vector<std::string> arguments(line.begin() + 1, line.end());
+        for (const auto& argument : contract::runnerArguments(commandLine))
+            arguments.push_back(argument);
+        auto outcome = launchAndWait(launcher, TaskRequest{line.front(), arguments});
+        EXPECT_TRUE(outcome.launch.launched);
+        EXPECT_EQ(outcome.end.value_or(TaskEnd{}).status, 0) << outcome.end.value_or(TaskEnd{}).errorOutput;
+        return splitNul(readFile(scratch / "pkexec-args"));
+    };
+
+    const auto expected = contract::runnerArguments(commandLine);
+    std::vector<std::string> itself = {installed};
+    itself.insert(itself.end(), expected.begin(), expected.end());
+    EXPECT_EQ(pkexecArgumentsWhenOptIs("755"), itself);
+
+    // A folder on the way that others may write: the generic road.
+    const auto generic = pkexecArgumentsWhenOptIs("777");
+    ASSERT_FALSE(generic.empty());
+    EXPECT_EQ(generic.front(), "/bin/sh");
+    EXPECT_EQ(generic.back(), commandLine);
+}
+
 TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
 {
     if (!runningAsRoot())
