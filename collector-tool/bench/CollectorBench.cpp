@@ -63,6 +63,14 @@ Result measure(const std::vector<std::string>& args, const std::string& dir)
     return r;
 }
 
+// prefix followed by n; GCC 12 at -O3 sees a false overlap in "literal" + std::string.
+std::string numbered(const char* prefix, std::uint64_t n)
+{
+    std::string text(prefix);
+    text += std::to_string(n);
+    return text;
+}
+
 // Log-like text: compresses about as well as real logs do.
 class Text {
 public:
@@ -78,7 +86,7 @@ public:
             s += ' ';
             s += words[next() % 20];
             if (next() % 4 == 0)
-                s += "=" + std::to_string(next());
+                s += numbered("=", next());
         }
         s += '\n';
         return s;
@@ -185,7 +193,7 @@ void hostileTree(const fs::path& home, std::uint64_t sparseGiB)
     if (fd >= 0)
         ::close(fd);
     for (int i = 0; i < 4000; ++i)
-        fs::create_directories(home / ".ssh/empty" / ("e" + std::to_string(i)));
+        fs::create_directories(home / ".ssh/empty" / numbered("e", static_cast<std::uint64_t>(i)));
     for (int i = 0; i < 50000; ++i) {
         const fs::path dir = home / ".ssh/many" / std::to_string(i / 1000);
         if (i % 1000 == 0)
@@ -277,11 +285,11 @@ int main(int argc, char** argv)
     inChild([&] {
         Text text;
         for (int i = 0; i < small; ++i) {
-            const fs::path dir = tree / ("d" + std::to_string(i / 100));
+            const fs::path dir = tree / numbered("d", static_cast<std::uint64_t>(i / 100));
             if (i % 100 == 0)
                 fs::create_directories(dir);
-            writeText(dir / ("f" + std::to_string(i) + ".log"), 500 + static_cast<std::uint64_t>(i % 7) * 700,
-                text);
+            writeText(dir / (numbered("f", static_cast<std::uint64_t>(i)) + ".log"),
+                500 + static_cast<std::uint64_t>(i % 7) * 700, text);
         }
         for (int i = 0; i < large; ++i)
             writeText(tree / ("large" + std::to_string(i) + ".log"), largeMiB << 20, text);
