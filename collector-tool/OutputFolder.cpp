@@ -48,6 +48,7 @@ namespace {
             const std::string self = "/proc/self/fd/" + std::to_string(fd);
             return ::linkat(AT_FDCWD, self.c_str(), folder, to.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 #else
+            (void)fd; // only Linux can name an open file
             return ENOTSUP;
 #endif
         }

@@ -60,17 +60,20 @@ common=(-target "$target" -isysroot "$sdk" -std=c++20 -stdlib=libc++
         -I "$root" -I "$root/collector-tool")
 objcxx=(-x objective-c++ -fobjc-arc -fblocks)
 
-# The Objective-C++ front end, and the portable code that is built on the Mac.
-# (No mapfile: a Mac's own bash is version 3.2.)
+# Every source the Mac build compiles, tests and benchmarks included: all of
+# them but those only the Linux build has. (No mapfile: a Mac's own bash is
+# version 3.2.)
+linux_only='^(helpers|platform/qt|platform/linux|ui/qt|main/qt|tests/widget|tests/e2e)/|OpenSsl[^/]*\.cpp$'
 objc_sources=()
-while IFS= read -r source; do objc_sources+=("$source"); done \
-  < <(find platform/appkit ui/appkit main/appkit -name '*.mm' 2>/dev/null | sort)
 portable_sources=()
-while IFS= read -r source; do portable_sources+=("$source"); done \
-  < <(find collect collector platform/posix platform/digest collector-tool \
-        -path collector-tool/bench -prune -o -name '*.cpp' -print 2>/dev/null | sort)
-# Sources that only the Linux build compiles.
-linux_only='OpenSsl[^/]*\.cpp$'
+while IFS= read -r source; do
+  source=${source#./}
+  if [[ $source =~ $linux_only ]]; then continue; fi
+  case "$source" in
+    *.mm) objc_sources+=("$source") ;;
+    *) portable_sources+=("$source") ;;
+  esac
+done < <(find collect collector platform ui main collector-tool tests bench \( -name '*.cpp' -o -name '*.mm' \) 2>/dev/null | sort)
 
 # Headers that a Mac gets from elsewhere (Homebrew), not from the SDK: a file
 # that stops at one of them is reported as left out, not as a failure.
@@ -96,6 +99,24 @@ elif [ -f /usr/include/zip.h ] && [ -f /usr/include/zipconf.h ]; then
   echo "libzip headers: the host's /usr/include/zip.h and zipconf.h, standing in for Homebrew's"
 fi
 
+# The tests' and benchmarks' headers: GoogleTest, and ICU (a reference in
+# the tests). A Mac has them from Homebrew; elsewhere the host's stand in,
+# copied apart like libzip's.
+test_headers=()
+if [ "$(uname)" = Darwin ]; then
+  for formula in googletest icu4c; do
+    prefix=$(brew --prefix "$formula" 2>/dev/null || true)
+    if [ -n "$prefix" ]; then test_headers+=(-isystem "$prefix/include"); fi
+  done
+else
+  mkdir "$out/test-headers"
+  for folder in gtest unicode; do
+    if [ -d "/usr/include/$folder" ]; then cp -r "/usr/include/$folder" "$out/test-headers/"; fi
+  done
+  test_headers=(-isystem "$out/test-headers")
+  echo "GoogleTest and ICU headers: the host's, standing in for Homebrew's"
+fi
+
 passed=0; failed=0; left_out=0
 compile() { # source, extra flags...
   local source=$1; shift
@@ -115,15 +136,12 @@ compile() { # source, extra flags...
 }
 for source in ${objc_sources[@]+"${objc_sources[@]}"}; do compile "$source" "${objcxx[@]}"; done
 for source in ${portable_sources[@]+"${portable_sources[@]}"}; do
-  if [[ $source =~ $linux_only ]]; then
-    echo "  skipped   $source (Linux build only)"
-    continue
-  fi
-  if [[ $source == collector-tool/* ]]; then
-    compile "$source" -x c++ -DTARNHOLLOW_VERSION='"0"' ${libzip[@]+"${libzip[@]}"}
-  else
-    compile "$source" -x c++
-  fi
+  case "$source" in
+    collector-tool/bench/*) compile "$source" -x c++ -DTARNHOLLOW_TOOL='"tarnhollow"' ;;
+    collector-tool/*) compile "$source" -x c++ -DTARNHOLLOW_VERSION='"0"' ${libzip[@]+"${libzip[@]}"} ;;
+    tests/*|bench/*|platform/icu/*) compile "$source" -x c++ "${test_headers[@]}" ;;
+    *) compile "$source" -x c++ ;;
+  esac
 done
 
 echo "macOS compile check: $passed compiled, $failed failed, $left_out left out."
