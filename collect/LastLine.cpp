@@ -49,9 +49,7 @@ std::string_view trimWhitespaceAndNewlines(std::string_view text)
     }
     std::size_t end = text.size();
     while (end > begin) {
-        std::size_t start = end - 1;
-        while (start > begin && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
-            --start;
+        const std::size_t start = utf8::startBefore(text, end);
         const utf8::Decoded d = utf8::decodeAt(text, start);
         if (d.length != end - start || !isWhitespaceOrNewline(d.code))
             break;

@@ -121,20 +121,22 @@ bool isValid(std::string_view bytes) { return wholeCharacters(bytes) == bytes.si
 
 Decoded decodeAt(std::string_view text, std::size_t i)
 {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80)
-        return {lead, 1};
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || text.size() - i < length)
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + i;
+    const std::ptrdiff_t length = character(p, p + (text.size() - i));
+    if (length <= 0)
         return {};
-    char32_t code = lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return {};
-        code = (code << 6) | (next & 0x3F);
-    }
-    return {code, length};
+    char32_t code = length == 1 ? p[0] : p[0] & (0x7F >> length);
+    for (std::ptrdiff_t k = 1; k < length; ++k)
+        code = (code << 6) | (p[k] & 0x3F);
+    return {code, static_cast<std::size_t>(length)};
+}
+
+std::size_t startBefore(std::string_view text, std::size_t i)
+{
+    std::size_t start = i - 1;
+    while (start > 0 && i - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+        --start;
+    return start;
 }
 
 std::string decodeOrEmpty(std::string bytes)

@@ -1,4 +1,5 @@
-// UTF-8 checks shared by the controller's readers of outside text.
+// The one UTF-8 decoder of the product: the controller, the collector and
+// the Mac's text services all walk UTF-8 through it.
 #pragma once
 
 #include <cstddef>
@@ -20,13 +21,15 @@ std::optional<std::size_t> wholeCharacters(std::string_view bytes);
 // partial decoding, no other encoding tried).
 std::string decodeOrEmpty(std::string bytes);
 
-// The code point whose sequence starts at byte `i` of text known to be
-// valid UTF-8, and the sequence's length; length 0 when no whole sequence
-// starts there.
+// The code point whose sequence starts at byte `i`, and the sequence's
+// length; length 0 when no whole, valid sequence starts there.
 struct Decoded {
     char32_t code = 0;
     std::size_t length = 0;
 };
 Decoded decodeAt(std::string_view text, std::size_t i);
+
+// Where the character that ends just before byte `i` (> 0) of valid text starts.
+std::size_t startBefore(std::string_view text, std::size_t i);
 
 } // namespace tarnhollow::utf8

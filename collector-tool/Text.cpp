@@ -1,4 +1,5 @@
 #include "collector-tool/Text.h"
+#include "collect/Utf8.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,44 +9,13 @@ namespace tarnhollow::tool {
 
 namespace {
 
-    // Length of the valid UTF-8 sequence at the start of s, or 0.
+    // Length of the valid UTF-8 sequence at the start of s, or 0; C1
+    // controls count as invalid, since they can move a terminal's cursor as
+    // well as the C0 ones.
     std::size_t validSequence(std::string_view s)
     {
-        const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-        const unsigned char c = b(0);
-        if (c < 0x80)
-            return 1;
-        std::size_t len;
-        char32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return 0;
-        }
-        if (s.size() < len)
-            return 0;
-        for (std::size_t i = 1; i < len; ++i) {
-            if ((b(i) & 0xC0) != 0x80)
-                return 0;
-            cp = (cp << 6) | (b(i) & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000))
-            return 0;
-        if (cp >= 0xD800 && cp <= 0xDFFF)
-            return 0;
-        if (cp > 0x10FFFF)
-            return 0;
-        // C1 controls can move a terminal's cursor as well as the C0 ones.
-        if (cp >= 0x80 && cp <= 0x9F)
-            return 0;
-        return len;
+        const utf8::Decoded d = utf8::decodeAt(s, 0);
+        return d.code >= 0x80 && d.code <= 0x9F ? 0 : d.length;
     }
 
     void appendEscaped(std::string& out, unsigned char c)

@@ -3,6 +3,8 @@
 // the other. Plain C++, so that it is tested on every system.
 #pragma once
 
+#include "collect/Utf8.h"
+
 #include <cstddef>
 #include <string_view>
 
@@ -23,7 +25,9 @@ public:
         while (unit_ > unit) // backwards: step over continuation bytes
             stepBack();
         while (unit_ < unit && byte_ < text_.size()) {
-            const std::size_t length = sequenceLength(static_cast<unsigned char>(text_[byte_]));
+            const std::size_t length = utf8::decodeAt(text_, byte_).length;
+            if (length == 0)
+                break; // not UTF-8 after all: stay put rather than loop
             const std::size_t units = length == 4 ? 2 : 1;
             if (unit_ + units > unit)
                 break; // `unit` falls inside this character
@@ -34,22 +38,9 @@ public:
     }
 
 private:
-    static std::size_t sequenceLength(unsigned char lead)
-    {
-        if (lead < 0x80)
-            return 1;
-        if (lead >= 0xF0)
-            return 4;
-        if (lead >= 0xE0)
-            return 3;
-        return 2;
-    }
-
     void stepBack()
     {
-        std::size_t start = byte_ - 1;
-        while (start > 0 && (static_cast<unsigned char>(text_[start]) & 0xC0) == 0x80)
-            --start;
+        const std::size_t start = utf8::startBefore(text_, byte_);
         unit_ -= byte_ - start == 4 ? 2 : 1;
         byte_ = start;
     }
