@@ -2,14 +2,23 @@
 #pragma once
 
 #include <filesystem>
+#include <stdexcept>
 #include <string>
+
+#include <stdlib.h>
 
 namespace tarnhollow::testing {
 
 class ScratchFolder {
 public:
-    ScratchFolder();
-    ~ScratchFolder();
+    ScratchFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarnhollow-test-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a scratch folder");
+        path_ = pattern;
+    }
+    ~ScratchFolder() { std::filesystem::remove_all(path_, ignored_); }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::filesystem::path& path() const { return path_; }
@@ -17,6 +26,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    std::error_code ignored_;
 };
 
 } // namespace tarnhollow::testing

@@ -4,47 +4,76 @@
 #include "collect/ProgressReader.h"
 #include "collect/Utf8.h"
 #include "tests/support/RecordingPlatform.h"
-#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
 
 namespace tarnhollow {
 namespace {
 
-using testing::RecordingPlatform;
-using MemoryFile = RecordingPlatform::MemoryFile;
+// One file kept in memory, counting what reading it costs. A replaced file
+// gets a new inode; what was opened before keeps the old one.
+struct MemoryFile {
+    std::string content;
+    uint64_t inode;
+};
+struct MemoryFiles final : testing::RecordingPlatform {
+    struct Opened final : ReadableFile {
+        Opened(std::shared_ptr<MemoryFile> file, uint64_t& read) : file(std::move(file)), read(read) {}
+        std::optional<FileStatus> status() override { return FileStatus{0, file->inode, file->content.size()}; }
+        std::optional<std::size_t> readAt(uint64_t offset, char* into, std::size_t count) override
+        {
+            const std::size_t got = offset < file->content.size() ? file->content.copy(into, count, offset) : 0;
+            read += got;
+            return got;
+        }
+        std::shared_ptr<MemoryFile> file;
+        uint64_t& read;
+    };
+    std::optional<FileStatus> regularFileStatus(const Path&) override
+    {
+        ++stats;
+        return FileStatus{0, file->inode, file->content.size()};
+    }
+    std::unique_ptr<ReadableFile> openRegularFile(const Path&) override
+    {
+        ++opens;
+        return std::make_unique<Opened>(file, read);
+    }
+    void replace(std::string content) { file = std::make_shared<MemoryFile>(MemoryFile{content, file->inode + 1}); }
+    std::shared_ptr<MemoryFile> file = std::make_shared<MemoryFile>();
+    int stats = 0, opens = 0;
+    uint64_t read = 0;
+};
 
-class Random {
-public:
-    std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine_); }
+class ProgressReaderTest : public ::testing::Test {
+protected:
+    MemoryFiles files;
+    std::unique_ptr<RegularExpression> reference = files.text().compile(progress::pattern);
+    std::mt19937 engine{20261206};
+    std::size_t below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(engine); }
+    bool update(ProgressReader& reader) { return reader.update(files, files.text(), "progress.out"); }
 
     // Collector-like output: matches, near misses and several candidates on
     // one line are all common; now and then a byte that is not UTF-8.
-    std::string text()
+    std::string randomText()
     {
-        static const std::vector<std::string> pieces = {
-            "Collecting ", " (", "(", "1", "0", "/", ")", "\n", "\r\n", "\r", "\u2028", "\u0085", "\v", "５",
-            "\U00011F50", "x", " ", "ロ", "collecting "};
-        static const std::vector<std::string> digits = {"1", "0", "５", "\U00011F50", "x"};
-        const std::size_t fragments = below(100) == 0 ? 200 : below(14);
+        static const std::vector<std::string> pieces = {"Collecting ", " (", "(", "1", "/", ")", "\n", "\r\n", "\r",
+                                                        "\f", "\u2028", "\u2029", "\u0085", "\v", "５", "x", " ",
+                                                        "ロ", "collecting "};
+        static const std::vector<std::string> digits = {"1", "0", "５", "\U00011F50", "٣", "x"};
         std::string text;
-        for (std::size_t k = 0; k < fragments; ++k) {
-            switch (below(10)) {
-            case 0:
-            case 1: text += "Collecting "; break;
-            case 2:
-            case 3: {
-                std::string parts[5] = {" (", digits[below(digits.size())], "/", digits[below(digits.size())], ")"};
-                if (below(3) == 0)
-                    parts[1] += digits[below(digits.size())];
-                for (auto& part : parts)
+        for (std::size_t k = 0, fragments = below(100) == 0 ? 200 : below(14); k < fragments; ++k) {
+            if (const std::size_t kind = below(10); kind < 2) {
+                text += "Collecting ";
+            } else if (kind >= 4) {
+                text += pieces[below(pieces.size())];
+            } else { // a count, now and then with a piece out of place
+                const std::string number = digits[below(digits.size())] + (below(3) ? "" : digits[below(digits.size())]);
+                for (const auto& part : {std::string(" ("), number, std::string("/"), digits[below(digits.size())],
+                                        std::string(")")})
                     text += below(12) == 0 ? pieces[below(pieces.size())] : part;
-                break;
-            }
-            default: text += pieces[below(pieces.size())]; break;
             }
         }
         if (below(60) == 0)
@@ -52,123 +81,97 @@ public:
         return text;
     }
 
-private:
-    std::mt19937 engine_{20261206};
-};
-
-class ProgressReaderTest : public ::testing::Test {
-protected:
-    RecordingPlatform fake;
-    TextServices& services = fake.text();
-    std::unique_ptr<RegularExpression> reference = services.compile(progress::pattern);
-    const std::filesystem::path path = "/memory/tarnhollow-run.out";
-
     // One poll, and what a whole-file read and full search would give.
-    void expectSameAsWholeFile(ProgressReader& reader, const std::string& whole, bool lastLineToo)
+    void expectSameAsWholeFile(ProgressReader& reader, bool lastLineToo = true)
     {
-        const bool readable = reader.update(fake, services, path);
+        const std::string& whole = files.file->content;
         const bool valid = !whole.empty() && utf8::isValid(whole);
-        ASSERT_EQ(readable, valid) << ::testing::PrintToString(whole);
-        if (!valid)
-            return;
-        const auto all = reference->matches(whole);
+        ASSERT_EQ(update(reader), valid) << ::testing::PrintToString(whole);
+        using Groups = std::vector<std::string>;
+        const auto all = valid ? reference->matches(whole) : std::vector<RegularExpression::Match>{};
         const auto found = reader.lastProgress();
-        ASSERT_EQ(found.has_value(), !all.empty()) << ::testing::PrintToString(whole);
-        if (found) {
-            ASSERT_EQ((std::vector<std::string>{found->name, found->number, found->total}), all.back().groups)
-                << ::testing::PrintToString(whole);
-        }
-        if (lastLineToo) {
-            ASSERT_EQ(reader.lastNonEmptyLine(), lines::lastNonEmptyLine(whole)) << ::testing::PrintToString(whole);
-        }
+        const Groups got = found && valid ? Groups{found->name, found->number, found->total} : Groups{};
+        ASSERT_EQ(got, all.empty() ? Groups{} : all.back().groups) << ::testing::PrintToString(whole);
+        ASSERT_TRUE(!valid || !lastLineToo || reader.lastNonEmptyLine() == lines::lastNonEmptyLine(whole))
+            << ::testing::PrintToString(whole);
     }
 };
 
 TEST_F(ProgressReaderTest, GrowingCutAndReplacedFilesReadAsAWholeFileWould)
 {
-    Random random;
-    uint64_t inode = 0;
+    std::vector<std::string> texts;
+    std::string decoys;
+    for (int i = 0; i < 300; ++i)
+        decoys += "Collecting item" + std::to_string(i) + " (pending) ";
+    texts.insert(texts.end(), {decoys, decoys + " (5/6)", "Collecting a (1/2)\n" + decoys});
+    // The searches step over blocks of bytes: every alignment of the marker
+    // and of the line ends against them.
+    for (std::size_t pad = 0; pad < 40; ++pad) {
+        const std::string x(pad, 'x');
+        texts.insert(texts.end(), {x + "Collecting y (3/4)", "Collecting y (3/4)" + x,
+                                   x + "ロ\nCollecting y (3/4)\u2028" + x + "Collecting z (5/"});
+    }
     int withMatch = 0;
-    constexpr int texts = 100'000;
-    for (int i = 0; i < texts; ++i) {
-        auto file = std::make_shared<MemoryFile>(MemoryFile{"", ++inode});
-        fake.memoryFiles[path] = file;
-        // Tiny reads, so that the buffer's moves and growth happen often.
-        ProgressReader reader(4 + random.below(60));
-        std::string text = random.text();
-        std::size_t shown = 0;
-        while (shown < text.size()) {
-            shown += 1 + random.below(text.size() - shown);
-            file->content = text.substr(0, shown);
-            expectSameAsWholeFile(reader, file->content, random.below(4) == 0);
+    constexpr int randomTexts = 100'000;
+    for (std::size_t i = 0; i < texts.size() + randomTexts; ++i) {
+        files.replace("");
+        ProgressReader reader(4 + below(60)); // tiny reads: the buffer moves and grows often
+        std::string text = i < texts.size() ? texts[i] : randomText();
+        for (std::size_t shown = 0; shown < text.size();) {
+            shown += 1 + below(text.size() - shown);
+            files.file->content = text.substr(0, shown);
+            expectSameAsWholeFile(reader, below(4) == 0);
             if (HasFatalFailure())
                 return;
-            switch (random.below(16)) {
-            case 0: // cut short, then written again
-                shown = random.below(shown + 1);
-                text = text.substr(0, shown) + random.text();
-                file->content.resize(shown);
-                expectSameAsWholeFile(reader, file->content, false);
-                break;
-            case 1: // another file in its place
-                file = std::make_shared<MemoryFile>(MemoryFile{text.substr(0, shown), ++inode});
-                fake.memoryFiles[path] = file;
-                break;
+            if (const auto change = below(16); change == 0) { // cut short, then written again
+                shown = below(shown + 1);
+                text = text.substr(0, shown) + randomText();
+                files.file->content.resize(shown);
+                expectSameAsWholeFile(reader, false);
+            } else if (change == 1) {
+                files.replace(text.substr(0, shown));
             }
         }
         withMatch += reference->matches(text).empty() ? 0 : 1;
     }
     // The texts exercise matching, not only its absence.
-    EXPECT_GT(withMatch, texts / 10);
-    EXPECT_LT(withMatch, texts * 4 / 5);
+    EXPECT_GT(withMatch, randomTexts / 10);
+    EXPECT_LT(withMatch, randomTexts * 4 / 5);
 }
 
-TEST_F(ProgressReaderTest, EachByteIsReadOnceAndAnUnchangedFileOnlyStatted)
+TEST_F(ProgressReaderTest, ReadsEachByteOnceAndHoldsOnlyTheUnfinishedLine)
 {
-    testing::ScratchFolder scratch;
-    const auto file = scratch.path() / "progress.out";
-    std::ofstream(file, std::ios::binary) << "Collecting a (1/3)\nCollecting b (2";
-    ProgressReader reader;
-    ASSERT_TRUE(reader.update(fake, services, file));
-    EXPECT_EQ(reader.lastProgress()->name, "a");
-
-    std::ofstream(file, std::ios::binary | std::ios::app) << "/3)\nwarning: skipped\n";
-    ASSERT_TRUE(reader.update(fake, services, file));
-    EXPECT_EQ(reader.lastProgress()->name, "b");
-    const uint64_t size = std::filesystem::file_size(file);
-    EXPECT_EQ(fake.bytesRead, size);
-
-    fake.statCalls = fake.opens = 0;
-    for (int poll = 0; poll < 3; ++poll)
-        ASSERT_TRUE(reader.update(fake, services, file));
-    EXPECT_EQ(fake.statCalls, 3);
-    EXPECT_EQ(fake.opens, 0);
-    EXPECT_EQ(fake.bytesRead, size);
-    EXPECT_EQ(reader.lastNonEmptyLine(), "warning: skipped");
-}
-
-TEST_F(ProgressReaderTest, HoldsTheUnfinishedLineAndOneReadAtMost)
-{
-    auto file = std::make_shared<MemoryFile>(MemoryFile{"", 1});
-    fake.memoryFiles[path] = file;
-    constexpr std::size_t chunk = 64 * 1024;
-    ProgressReader reader(chunk);
+    ProgressReader reader(64 * 1024);
     std::string line;
     for (int i = 0; i < 20'000; ++i)
         line += "Collecting item-" + std::to_string(i) + " (pending) ";
     for (int round = 0; round < 3; ++round) {
-        file->content += line;
-        ASSERT_TRUE(reader.update(fake, services, path));
-        EXPECT_LE(reader.bufferCapacity(), file->content.size() + ProgressReader::slack);
+        files.file->content += line;
+        ASSERT_TRUE(update(reader));
+        EXPECT_LE(reader.bufferCapacity(), files.file->content.size() + ProgressReader::slack);
     }
-    file->content += " (7/9)\n";
-    ASSERT_TRUE(reader.update(fake, services, path));
-    EXPECT_EQ(reader.lastProgress()->total, "9");
+    files.file->content += " (7/9)\n";
     for (int i = 0; i < 50'000; ++i)
-        file->content += "copied /var/log/system.log " + std::to_string(i) + "\n";
-    ASSERT_TRUE(reader.update(fake, services, path));
+        files.file->content += "copied /var/log/system.log " + std::to_string(i) + "\n";
+    ASSERT_TRUE(update(reader));
     EXPECT_LE(reader.bufferCapacity(), 3 * line.size() + 7 + ProgressReader::slack);
     EXPECT_EQ(reader.lastProgress()->number, "7");
+    // An unchanged file is only looked at.
+    files.stats = files.opens = 0;
+    for (int poll = 0; poll < 3; ++poll)
+        ASSERT_TRUE(update(reader));
+    EXPECT_EQ(files.stats, 3);
+    EXPECT_EQ(files.opens, 0);
+    EXPECT_EQ(files.read, files.file->content.size());
+    EXPECT_EQ(reader.lastNonEmptyLine(), "copied /var/log/system.log 49999");
+}
+
+TEST(ProgressLineTest, LineEnds)
+{
+    EXPECT_EQ(progress::nextLineEnd(std::string(40, 'x') + "\u2029", 3), 40u);
+    EXPECT_EQ(progress::nextLineEnd("a\xE2\x80\xA6\xC2\xA0\xC2\x85", 0), 6u); // …, no-break space, U+0085
+    EXPECT_EQ(progress::pastLastLineEnd("a\u2028" + std::string(40, 'x')), 4u);
+    EXPECT_EQ(progress::pastLastLineEnd(std::string(40, 'x') + "\xE2\x80\xA6"), 0u);
 }
 
 } // namespace
