@@ -51,6 +51,8 @@ private:
     FakeControl& s_;
 };
 
+auto control(Log& log, const char* name, FakeControl& state) { return std::make_unique<Control>(log, name, state); }
+
 class FakeTimer final : public Timer {
 public:
     FakeTimer(Log& log, std::function<void()> stop) : log_(log), stop_(std::move(stop)) {}
@@ -98,16 +100,10 @@ int RecordingPlatform::liveTimers() const
     return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [](auto& t) { return t->valid; }));
 }
 
-std::unique_ptr<TextField> RecordingPlatform::makeLabel() { return std::make_unique<Control>(log, "status", status); }
-std::unique_ptr<TextField> RecordingPlatform::makeWrappingLabel()
-{
-    return std::make_unique<Control>(log, "detail", detail);
-}
-std::unique_ptr<ProgressIndicator> RecordingPlatform::makeProgressIndicator()
-{
-    return std::make_unique<Control>(log, "bar", bar);
-}
-std::unique_ptr<Button> RecordingPlatform::makeButton() { return std::make_unique<Control>(log, "button", button); }
+std::unique_ptr<TextField> RecordingPlatform::makeLabel() { return control(log, "status", status); }
+std::unique_ptr<TextField> RecordingPlatform::makeWrappingLabel() { return control(log, "detail", detail); }
+std::unique_ptr<ProgressIndicator> RecordingPlatform::makeProgressIndicator() { return control(log, "bar", bar); }
+std::unique_ptr<Button> RecordingPlatform::makeButton() { return control(log, "button", button); }
 
 std::unique_ptr<Window> RecordingPlatform::setupWindow(TextField&, TextField&, ProgressIndicator&, Button&,
                                                        std::function<void()> pressed)

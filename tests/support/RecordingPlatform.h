@@ -52,7 +52,6 @@ public:
     // Moves the clock, firing every timer tick that falls due, in order.
     void advance(double seconds);
     void runMainQueue();
-    std::size_t pendingMainQueueSteps() const { return mainQueue_.size(); }
     int liveTimers() const;
 
     std::vector<TaskRequest> launches;

@@ -61,7 +61,7 @@ protected:
     {
         static const std::vector<std::string> pieces = {"Collecting ", " (", "(", "1", "/", ")", "\n", "\r\n", "\r",
                                                         "\f", "\u2028", "\u2029", "\u0085", "\v", "５", "x", " ",
-                                                        "ロ", "collecting "};
+                                                        "ロ", "…", "\u00A0", "collecting "};
         static const std::vector<std::string> digits = {"1", "0", "５", "\U00011F50", "٣", "x"};
         std::string text;
         for (std::size_t k = 0, fragments = below(100) == 0 ? 200 : below(14); k < fragments; ++k) {
@@ -164,14 +164,6 @@ TEST_F(ProgressReaderTest, ReadsEachByteOnceAndHoldsOnlyTheUnfinishedLine)
     EXPECT_EQ(files.opens, 0);
     EXPECT_EQ(files.read, files.file->content.size());
     EXPECT_EQ(reader.lastNonEmptyLine(), "copied /var/log/system.log 49999");
-}
-
-TEST(ProgressLineTest, LineEnds)
-{
-    EXPECT_EQ(progress::nextLineEnd(std::string(40, 'x') + "\u2029", 3), 40u);
-    EXPECT_EQ(progress::nextLineEnd("a\xE2\x80\xA6\xC2\xA0\xC2\x85", 0), 6u); // …, no-break space, U+0085
-    EXPECT_EQ(progress::pastLastLineEnd("a\u2028" + std::string(40, 'x')), 4u);
-    EXPECT_EQ(progress::pastLastLineEnd(std::string(40, 'x') + "\xE2\x80\xA6"), 0u);
 }
 
 } // namespace
