@@ -1,3 +1,4 @@
+#include "collector-tool/Collection.h"
 #include "collector-tool/Items.h"
 #include "collector-tool/LiveCommand.h"
 #include "tests/support/ScratchFolder.h"
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -23,10 +25,8 @@ namespace {
     {
         for (int i = 0; i < 200; std::this_thread::sleep_for(std::chrono::milliseconds(20)), ++i) {
             std::ifstream stat("/proc/" + pid + "/stat");
-            std::string text;
-            std::getline(stat, text);
-            const auto close = text.rfind(')');
-            if (!stat || close == std::string::npos || text.substr(close + 2, 1) == "Z")
+            const std::string text { std::istreambuf_iterator<char>(stat), {} };
+            if (text.empty() || text.find(") Z ") != std::string::npos)
                 return true;
         }
         return false;
@@ -34,15 +34,13 @@ namespace {
 
     TEST(RunLiveCommand, OutcomesOfRealPrograms)
     {
-        struct Case {
-            const char* what;
-            std::vector<std::string> argv;
-            int timeout;
-            Outcome outcome;
-            int exitStatus;
-            const char* output; // exact; nullptr: a pid that must be gone
-            const char* note; // contained
-        };
+        // The output exactly, or nullptr for a pid that must be gone; a part of the note.
+        struct Case { const char* what; std::vector<std::string> argv; int timeout; Outcome outcome; int exitStatus;
+            const char* output; const char* note; };
+        testing::ScratchFolder scratch;
+        const std::string placed = (scratch / "tool").string(); // in a folder others can write to
+        std::ofstream(placed) << "#!/bin/sh\necho ran\n";
+        std::filesystem::permissions(placed, std::filesystem::perms::owner_all);
         const Case cases[] = {
             { "runs", { "/bin/echo", "hello" }, 5, Outcome::ran, 0, "hello\n", "" },
             { "empty environment", { "/usr/bin/env" }, 5, Outcome::ran, 0, "", "" },
@@ -57,8 +55,8 @@ namespace {
             { "hangs", { "/bin/sh", "-c", "/bin/sleep 60 & echo $!; exec /bin/sleep 60" }, 1, Outcome::timedOut, 0,
                 nullptr, "killed after 1 s" },
             { "leaves a child", { "/bin/sh", "-c", "/bin/sleep 60 & echo $!" }, 5, Outcome::ran, 0, nullptr, "" },
+            { "placed by others", { placed }, 5, Outcome::failed, 0, "", "writable by others" },
         };
-        testing::ScratchFolder scratch;
         for (const auto& c : cases) {
             SCOPED_TRACE(c.what);
             const auto file = scratch / std::to_string(&c - cases);
@@ -74,16 +72,57 @@ namespace {
         }
     }
 
-    TEST(RunLiveCommand, RefusesProgramsOthersCouldHavePlaced)
+    std::string member(const std::filesystem::path& archive, const std::string& name)
     {
-        testing::ScratchFolder scratch;
-        std::ofstream(scratch / "tool") << "#!/bin/sh\ntouch '" << (scratch / "ran").string() << "'\n";
-        std::filesystem::permissions(scratch / "tool", std::filesystem::perms::owner_all);
-        std::filesystem::permissions(scratch.path(), std::filesystem::perms::all);
-        const LiveResult result = runLiveCommand({ "tool", { (scratch / "tool").string() }, 5 }, -1);
-        EXPECT_EQ(result.outcome, Outcome::failed);
-        EXPECT_NE(result.note.find("writable by others"), std::string::npos) << result.note;
-        EXPECT_FALSE(std::filesystem::exists(scratch / "ran"));
+        FILE* pipe = ::popen(("unzip -p '" + archive.string() + "' '" + name + "' 2>/dev/null").c_str(), "r");
+        std::string text;
+        char chunk[4096];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+            text.append(chunk, n);
+        ::pclose(pipe);
+        return text;
+    }
+
+    // Within a whole collection, read back with unzip: a missing or hanging program only leaves a note.
+    TEST(CollectionLive, OutputArchivedAndEveryOutcomeNoted)
+    {
+        testing::ScratchFolder folder;
+        const std::vector<Item> items = { { "Files", { "/etc/hostname" } },
+            liveItem("Live", { { "echo", { "/bin/echo", "hello" } }, { "missing", { "/nonexistent/tool" } },
+                                 { "hang", { "/bin/sleep", "30" }, 1 } }) };
+        SourceTree tree;
+        std::string error;
+        ASSERT_TRUE(tree.open("/", error)) << error;
+        const int dir = ::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        RunScratch scratch;
+        ScratchFile directory;
+        for (ScratchFile* file : { &scratch.manifest, &scratch.timeline, &scratch.log, &directory })
+            ASSERT_EQ(ScratchFile::create(dir, *file), 0);
+        scratch.folderFd = dir;
+        const auto path = folder / "out.zip";
+        const int out = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        RunInfo info;
+        info.root = "/";
+        {
+            Archive archive(out, std::move(directory));
+            EXPECT_TRUE(Collection(tree, items, info, std::move(scratch)).run(archive));
+            EXPECT_TRUE(archive.close());
+        }
+        ::close(out);
+        ::close(dir);
+        EXPECT_EQ(member(path, "live/echo.txt"), "hello\n");
+        const std::string manifest = member(path, "manifest.tsv");
+        const std::string log = member(path, "collection.log");
+        for (const auto& [row, note] : { std::pair { "live/echo\tcommand\t6\t", "ran, exit status 0" },
+                 std::pair { "live/missing\tcommand\t0\t", "not on this system (no /nonexistent/tool)" },
+                 std::pair { "live/hang\tcommand\t", "stopped at its limit of 1 s" } }) {
+            const auto at = manifest.find(row);
+            ASSERT_NE(at, std::string::npos) << row << "\n" << manifest;
+            EXPECT_NE(manifest.substr(at, manifest.find('\n', at) - at).find(note), std::string::npos) << row;
+            EXPECT_NE(log.find(note), std::string::npos) << log;
+        }
+        // Live data before files on disk, whatever the table's order.
+        EXPECT_LT(log.find("1. Live: started"), log.find("2. Files: started")) << log;
     }
 
     // Both tables name each command by full path, under a distinct name fit for a file name.
@@ -95,7 +134,8 @@ namespace {
                 for (const auto& command : item.commands) {
                     EXPECT_EQ(command.argv.at(0).front(), '/') << command.name;
                     EXPECT_TRUE(names.insert(command.name).second) << command.name;
-                    EXPECT_EQ(command.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_"), std::string::npos);
+                    const auto odd = command.name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_");
+                    EXPECT_EQ(odd, std::string::npos) << command.name;
                 }
         }
     }
