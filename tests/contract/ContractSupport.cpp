@@ -3,21 +3,22 @@
 
 #include <pwd.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace tarnhollow::testing {
 
 void writeFile(const std::filesystem::path& file, const std::string& content)
 {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out)
+    if (!(out << content))
         throw std::runtime_error("cannot write " + file.string());
 }
 
@@ -29,9 +30,8 @@ void writeScript(const std::filesystem::path& file, const std::string& body)
 
 std::string readFile(const std::filesystem::path& file)
 {
-    std::ifstream in(file, std::ios::binary);
     std::ostringstream content;
-    content << in.rdbuf();
+    content << std::ifstream(file, std::ios::binary).rdbuf();
     return content.str();
 }
 
@@ -60,25 +60,23 @@ LaunchOutcome launchAndWait(TaskLauncher& launcher, const TaskRequest& request)
         if (++shared->end.calls == 1)
             shared->done.set_value();
     });
-    if (!outcome.launch.launched)
-        return outcome;
-    if (shared->done.get_future().wait_for(std::chrono::seconds(60)) != std::future_status::ready)
-        return outcome;
-    std::lock_guard<std::mutex> guard(shared->lock);
-    outcome.end = shared->end;
+    if (outcome.launch.launched &&
+        shared->done.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready) {
+        std::lock_guard<std::mutex> guard(shared->lock);
+        outcome.end = shared->end;
+    }
     return outcome;
 }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
 
-ThrowawayUser::ThrowawayUser(const std::string& role)
-    : name("th-" + role.substr(0, 8) + "-" + std::to_string(::getpid()))
+ThrowawayUser::ThrowawayUser(const std::string& role) : name("th-" + role.substr(0, 8) + "-" + std::to_string(::getpid()))
 {
-    if (std::system(("/usr/sbin/useradd -M -N -g users -s /bin/sh " + name).c_str()) != 0)
-        throw std::runtime_error("cannot add user " + name);
-    const passwd* entry = ::getpwnam(name.c_str());
+    const passwd* entry = std::system(("/usr/sbin/useradd -M -N -g users -s /bin/sh " + name).c_str()) == 0
+                              ? ::getpwnam(name.c_str())
+                              : nullptr;
     if (!entry)
-        throw std::runtime_error("no user " + name);
+        throw std::runtime_error("cannot add user " + name);
     uid = entry->pw_uid;
     gid = entry->pw_gid;
 }
@@ -87,9 +85,9 @@ ThrowawayUser::~ThrowawayUser() { std::system(("/usr/sbin/userdel " + name + " 2
 
 int ThrowawayUser::run(const std::string& command) const
 {
-    const std::string line = "/usr/bin/setpriv --reuid=" + std::to_string(uid) + " --regid=" + std::to_string(gid) +
-                             " --clear-groups /bin/sh -c " + contract::shellQuote(command);
-    const int status = std::system(line.c_str());
+    const int status = std::system(("/usr/bin/setpriv --reuid=" + std::to_string(uid) + " --regid=" +
+                                    std::to_string(gid) + " --clear-groups /bin/sh -c " + contract::shellQuote(command))
+                                       .c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

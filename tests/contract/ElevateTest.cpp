@@ -1,7 +1,6 @@
-// The Linux elevation runner, run for real: directly as root, and through a
-// fake pkexec as an ordinary user. The runner calls /usr/bin/pkexec by its
-// full path, so the fake is bind-mounted over it in a mount namespace of the
-// test's own; that needs root.
+// The Linux elevation runner, run for real: as root, and as an ordinary user
+// through a fake pkexec. The runner calls /usr/bin/pkexec by its full path,
+// so the fake is bind-mounted over it in a private mount namespace: root only.
 #include "collector/Contract.h"
 #include "platform/posix/ChildEnd.h"
 #include "platform/posix/PosixTaskLauncher.h"
@@ -16,247 +15,187 @@ namespace tarnhollow {
 namespace {
 
 using namespace testing;
+namespace fs = std::filesystem;
 
-constexpr const char* needsRoot =
-    "needs root: the runner is checked in a private mount namespace where a fake stands in for /usr/bin/pkexec";
-
-std::size_t countLines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 class ElevateTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        // An unprivileged user must reach everything here, the runner
-        // included: the build folder may lie where only root can enter.
-        std::filesystem::permissions(scratch.path(), std::filesystem::perms(0777));
-        std::filesystem::create_directory(fakes);
-        std::filesystem::permissions(fakes, std::filesystem::perms(0755));
-        std::filesystem::copy_file(TARNHOLLOW_ELEVATE, elevateProgram);
-        std::filesystem::permissions(elevateProgram, std::filesystem::perms(0755));
+        // Nobody must reach the runner: the build folder may be root's alone.
+        fs::permissions(scratch.path(), fs::perms(0777));
+        fs::copy_file(TARNHOLLOW_ELEVATE, elevate);
     }
 
-    // Installs a pkexec that records its arguments, insists on an absolute
-    // program as the real one does, and then behaves as `then` says.
+    // A pkexec that records its arguments, insists on an absolute program as
+    // the real one does, then does `then`.
     void fakePkexec(const std::string& then)
     {
-        writeScript(fakePkexecFile, "printf '%s\\0' \"$@\" > '" + (scratch / "pkexec-args").string() +
-                                        "'\n"
-                                        "case \"$1\" in /*) ;; *) echo 'pkexec: not absolute' >&2; exit 127;; esac\n" +
-                                        then + "\n");
+        writeScript(pkexec, "printf '%s\\0' \"$@\" > '" + pkexecArgs.string() +
+                                "'\ncase \"$1\" in /*) ;; *) echo 'pkexec: not absolute' >&2; exit 127;; esac\n" +
+                                then + "\n");
     }
 
-    enum class As {
-        caller,        // whoever runs the tests, with the system's pkexec
-        rootWithFake,  // root, with the fake standing in for /usr/bin/pkexec
-        nobodyWithFake // an ordinary user (nobody), likewise: the pkexec road
-    };
-
-    // The whole command line that runs the runner with `arguments`.
-    std::vector<std::string> command(const std::vector<std::string>& arguments, As as)
+    // Runs `setup` as root in a private mount namespace with the fake over
+    // /usr/bin/pkexec, then `program` with the runner's arguments for
+    // `commandLine`, as nobody unless `asRoot`.
+    TaskEnd run(const std::string& commandLine, bool asRoot, const std::string& program = "",
+                const std::string& setup = "")
     {
-        std::vector<std::string> line;
-        if (as != As::caller) {
-            // The bind mount lives only as long as this private namespace.
-            line = {"/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
-                    "mount --bind \"$1\" /usr/bin/pkexec || exit 125; shift; exec \"$@\"", "sh",
-                    fakePkexecFile.string()};
-            if (as == As::nobodyWithFake)
-                line.insert(line.end(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
-        }
-        line.push_back(elevateProgram.string());
-        line.insert(line.end(), arguments.begin(), arguments.end());
-        return line;
-    }
-
-    TaskEnd runner(const std::vector<std::string>& arguments, As as)
-    {
-        auto line = command(arguments, as);
-        const std::filesystem::path program = line.front();
-        line.erase(line.begin());
-        auto outcome = launchAndWait(launcher, TaskRequest{program, line});
-        EXPECT_TRUE(outcome.launch.launched) << outcome.launch.errorDescription;
+        std::vector<std::string> line = {"--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+                                         "umask 022 && mount --bind \"$1\" /usr/bin/pkexec " + setup +
+                                             "|| exit 125; shift; exec \"$@\"",
+                                         "sh", pkexec.string()};
+        if (!asRoot)
+            line.insert(line.end(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+        line.push_back(program.empty() ? elevate.string() : program);
+        for (auto& argument : contract::runnerArguments(commandLine))
+            line.push_back(argument);
+        auto outcome = launchAndWait(launcher, TaskRequest{"/usr/bin/unshare", line});
         EXPECT_TRUE(outcome.end);
         return outcome.end.value_or(TaskEnd{});
     }
 
-    TaskEnd elevate(const std::string& commandLine, As as)
-    {
-        return runner(contract::runnerArguments(commandLine), as);
-    }
-
     ScratchFolder scratch;
-    std::filesystem::path fakes = scratch / "fakes";
-    std::filesystem::path ran = scratch / "ran";
-    std::filesystem::path elevateProgram = scratch / "elevate";
-    std::filesystem::path fakePkexecFile = fakes / "pkexec";
+    fs::path elevate = scratch / "elevate", pkexec = scratch / "pkexec", pkexecArgs = scratch / "pkexec-args";
+    fs::path ran = scratch / "ran";
+    std::string touch = "touch '" + ran.string() + "'";
     PosixTaskLauncher launcher;
 };
 
 TEST_F(ElevateTest, RefusesAnythingButTheFourArgumentsOfTheContract)
 {
-    const std::string script(contract::runnerScript);
-    const std::string touch = "touch '" + ran.string() + "'";
-    const std::string prompt(contract::passwordPrompt);
-    const std::vector<std::vector<std::string>> refused = {
-        {},
-        {"-e", script, touch},
-        {"-e", script, touch, prompt, "extra"},
-        {"-x", script, touch, prompt},
-        {"-e", script + "\n", touch, prompt},
-        {"-e", "do shell script (item 1 of argv)", touch, prompt},
-        {"-e", "", touch, prompt},
-    };
-    for (const auto& arguments : refused) {
+    const std::string script(contract::runnerScript), prompt(contract::passwordPrompt);
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {},
+             {"-e", script, touch},
+             {"-e", script, touch, prompt, "extra"},
+             {"-x", script, touch, prompt},
+             {"-e", script + "\n", touch, prompt},
+             {"-e", "do shell script (item 1 of argv)", touch, prompt},
+             {"-e", "", touch, prompt}}) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
-        const TaskEnd end = runner(arguments, As::caller);
+        const auto end = launchAndWait(launcher, TaskRequest{elevate, arguments}).end.value_or(TaskEnd{});
         EXPECT_NE(end.status, 0);
-        EXPECT_EQ(countLines(end.errorOutput), 1u) << end.errorOutput;
+        EXPECT_EQ(lines(end.errorOutput), 1u) << end.errorOutput;
         EXPECT_EQ(end.errorOutput.rfind("elevate: ", 0), 0u);
-        EXPECT_FALSE(std::filesystem::exists(ran));
+        EXPECT_FALSE(fs::exists(ran));
     }
 }
 
-TEST_F(ElevateTest, AsRootRunsTheShellDirectlyAndPassesItsStatusOn)
-{
-    if (!runningAsRoot())
-        GTEST_SKIP() << needsRoot;
-    fakePkexec("echo 'pkexec must not be used as root' >&2; exit 1");
+class ElevateAsRootTest : public ElevateTest {
+    void SetUp() override
+    {
+        if (!runningAsRoot())
+            GTEST_SKIP() << "needs root for the private mount namespace";
+        ElevateTest::SetUp();
+    }
+};
 
-    const TaskEnd failed = elevate("id -u > '" + ran.string() + "'; echo 'from the shell' >&2; exit 7", As::rootWithFake);
+TEST_F(ElevateAsRootTest, RootRunsTheShellItselfAndPassesItsStatusOn)
+{
+    fakePkexec("echo 'pkexec must not be used as root' >&2; exit 1");
+    const TaskEnd failed = run("id -u > '" + ran.string() + "'; echo 'from the shell' >&2; exit 7", true);
     EXPECT_EQ(failed.status, 7);
     EXPECT_EQ(readFile(ran), "0\n");
     EXPECT_EQ(failed.errorOutput.rfind("from the shell\n", 0), 0u) << failed.errorOutput;
-    EXPECT_NE(failed.errorOutput.find("7"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(scratch / "pkexec-args"));
-
-    const TaskEnd succeeded = elevate("exit 0", As::rootWithFake);
-    EXPECT_EQ(succeeded.status, 0);
-    EXPECT_EQ(succeeded.errorOutput, "");
-
+    EXPECT_FALSE(fs::exists(pkexecArgs));
+    EXPECT_EQ(run("exit 0", true).errorOutput, "");
+    EXPECT_EQ(run("exit 0", true).status, 0);
     // The shell's 126 (a collector that cannot run) is no cancellation.
-    const TaskEnd notRunnable = elevate("exit 126", As::rootWithFake);
+    const TaskEnd notRunnable = run("exit 126", true);
     EXPECT_EQ(notRunnable.status, 126);
     EXPECT_EQ(notRunnable.errorOutput.find(contract::cancelledMarker), std::string::npos);
 }
 
-TEST_F(ElevateTest, DismissedDialogReadsAsCancellation)
+TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOneLine)
 {
-    if (!runningAsRoot())
-        GTEST_SKIP() << needsRoot;
-    fakePkexec("exit 126");
-    const TaskEnd end = elevate("touch '" + ran.string() + "'", As::nobodyWithFake);
-    EXPECT_NE(end.status, 0);
-    EXPECT_NE(end.errorOutput.find(contract::cancelledMarker), std::string::npos) << end.errorOutput;
-    EXPECT_EQ(countLines(end.errorOutput), 1u);
-    EXPECT_FALSE(std::filesystem::exists(ran));
-}
-
-TEST_F(ElevateTest, AuthorisedShellStatusPassesThroughPkexec)
-{
-    if (!runningAsRoot())
-        GTEST_SKIP() << needsRoot;
-    fakePkexec("exec \"$@\"");
-
-    const std::string commandLine = "touch '" + ran.string() + "'; echo \"it's $1\" >&2; exit 0";
-    const TaskEnd succeeded = elevate(commandLine, As::nobodyWithFake);
-    EXPECT_EQ(succeeded.status, 0);
-    EXPECT_EQ(succeeded.errorOutput, "it's \n");
-    EXPECT_TRUE(std::filesystem::exists(ran));
-    // The command line reaches pkexec as one argument of its own, after an
-    // absolute shell, never spliced into another command.
-    const auto pkexecArguments = splitNul(readFile(scratch / "pkexec-args"));
-    ASSERT_GE(pkexecArguments.size(), 2u);
-    EXPECT_EQ(pkexecArguments.front(), "/bin/sh");
-    EXPECT_EQ(pkexecArguments.back(), commandLine);
-
-    const TaskEnd failed = elevate("exit 5", As::nobodyWithFake);
-    EXPECT_EQ(failed.status, 5);
-    EXPECT_NE(failed.errorOutput.find("5"), std::string::npos);
-
-    // pkexec answers 126 for a dismissed dialog, but so does the shell for
-    // a collector it cannot execute: that one is a failure.
-    const TaskEnd notRunnable = elevate("exit 126", As::nobodyWithFake);
-    EXPECT_EQ(notRunnable.status, 126);
-    EXPECT_EQ(notRunnable.errorOutput.find(contract::cancelledMarker), std::string::npos) << notRunnable.errorOutput;
-}
-
-TEST_F(ElevateTest, InstalledCopyHasPkexecRunItselfOtherCopiesTheShell)
-{
-    if (::geteuid() != 0)
-        GTEST_SKIP() << needsRoot;
-    // Authorised: the byte the caller waits for, and a successful end.
-    fakePkexec("printf x; exit 0");
-    const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
-    const std::string commandLine = "touch '" + ran.string() + "'";
-    const auto pkexecArgumentsWhenOptIs = [&](const char* mode) {
-        // A root-owned copy where the package puts it, inside the namespace,
-        // then run by nobody.
-        const std::vector<std::string> line = {
-            "/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
-            "umask 022 && mount --bind \"$1\" /usr/bin/pkexec && mount -t tmpfs -o mode=755 none /opt &&"
-            " mkdir -p /opt/tarnhollow/Tarnhollow.app/Contents/Helpers && cp \"$2\" \"$3\" &&"
-            " chmod \"$4\" /opt/tarnhollow || exit 125; shift 4; exec \"$@\"",
-            "sh", fakePkexecFile.string(), elevateProgram.string(), installed, mode,
-            "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", installed};
-        std::vector<std::string> arguments(line.begin() + 1, line.end());
-        for (const auto& argument : contract::runnerArguments(commandLine))
-            arguments.push_back(argument);
-        auto outcome = launchAndWait(launcher, TaskRequest{line.front(), arguments});
-        EXPECT_TRUE(outcome.launch.launched);
-        EXPECT_EQ(outcome.end.value_or(TaskEnd{}).status, 0) << outcome.end.value_or(TaskEnd{}).errorOutput;
-        return splitNul(readFile(scratch / "pkexec-args"));
+    const struct {
+        std::string pkexec, commandLine;
+        int32_t status; // -1: any failure
+        std::string errorOutput; // what it holds
+        bool cancelled, oneLine, ran;
+    } cases[] = {
+        {"exec \"$@\"", touch + "; echo \"it's $1\" >&2; exit 0", 0, "it's \n", false, true, true},
+        {"exec \"$@\"", "exit 5", 5, "5", false, false, false},
+        // pkexec answers 126 for a dismissed dialog, the shell for a
+        // collector it cannot execute: only the first is a cancellation.
+        {"exec \"$@\"", "exit 126", 126, "", false, false, false},
+        {"exit 126", touch, -1, std::string(contract::cancelledMarker), true, true, false},
+        {"echo 'Error executing command as another user: Not authorized' >&2\necho >&2\n"
+         "echo 'This incident has been reported.' >&2\nexit 127",
+         touch, -1, "administrator", false, true, false},
     };
-
-    const auto expected = contract::runnerArguments(commandLine);
-    std::vector<std::string> itself = {installed};
-    itself.insert(itself.end(), expected.begin(), expected.end());
-    EXPECT_EQ(pkexecArgumentsWhenOptIs("755"), itself);
-
-    // A folder on the way that others may write: the generic road.
-    const auto generic = pkexecArgumentsWhenOptIs("777");
-    ASSERT_FALSE(generic.empty());
-    EXPECT_EQ(generic.front(), "/bin/sh");
-    EXPECT_EQ(generic.back(), commandLine);
-}
-
-TEST_F(ElevateTest, OtherPkexecFailuresGiveOneClearLine)
-{
-    if (!runningAsRoot())
-        GTEST_SKIP() << needsRoot;
-    fakePkexec("echo 'Error executing command as another user: Not authorized' >&2\necho >&2\n"
-               "echo 'This incident has been reported.' >&2\nexit 127");
-    const TaskEnd refused = elevate("touch '" + ran.string() + "'", As::nobodyWithFake);
-    EXPECT_NE(refused.status, 0);
-    EXPECT_EQ(countLines(refused.errorOutput), 1u) << refused.errorOutput;
-    EXPECT_NE(refused.errorOutput.find("administrator"), std::string::npos);
-    EXPECT_EQ(refused.errorOutput.find(contract::cancelledMarker), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(ran));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pkexec + " / " + c.commandLine);
+        fakePkexec(c.pkexec);
+        const TaskEnd end = run(c.commandLine, false);
+        EXPECT_TRUE(c.status < 0 ? end.status != 0 : end.status == c.status) << end.status;
+        EXPECT_NE(end.errorOutput.find(c.errorOutput), std::string::npos) << end.errorOutput;
+        EXPECT_EQ(end.errorOutput.find(contract::cancelledMarker) != std::string::npos, c.cancelled);
+        EXPECT_TRUE(!c.oneLine || lines(end.errorOutput) == 1) << end.errorOutput;
+        EXPECT_EQ(fs::exists(ran), c.ran);
+        fs::remove(ran);
+    }
+    // The command line reaches pkexec as one argument of its own after an
+    // absolute shell, never spliced into another command.
+    fakePkexec("exec \"$@\"");
+    run(touch, false);
+    const auto arguments = splitNul(readFile(pkexecArgs));
+    ASSERT_GE(arguments.size(), 2u);
+    EXPECT_EQ(arguments.front(), "/bin/sh");
+    EXPECT_EQ(arguments.back(), touch);
 
     // A pkexec that cannot be executed is reported, not searched for elsewhere.
-    std::filesystem::permissions(fakePkexecFile, std::filesystem::perms(0644));
-    const TaskEnd missing = elevate("touch '" + ran.string() + "'", As::nobodyWithFake);
+    fs::remove(ran);
+    fs::permissions(pkexec, fs::perms(0644));
+    const TaskEnd missing = run(touch, false);
     EXPECT_NE(missing.status, 0);
-    EXPECT_EQ(countLines(missing.errorOutput), 1u) << missing.errorOutput;
+    EXPECT_EQ(lines(missing.errorOutput), 1u) << missing.errorOutput;
     EXPECT_NE(missing.errorOutput.find("pkexec"), std::string::npos);
-    EXPECT_EQ(missing.errorOutput.find(contract::cancelledMarker), std::string::npos);
+    EXPECT_FALSE(fs::exists(ran));
 }
 
-TEST_F(ElevateTest, ClosedErrorPipeDoesNotStopTheCollection)
+TEST_F(ElevateAsRootTest, InstalledCopyHasPkexecRunItselfOtherCopiesTheShell)
 {
-    if (!runningAsRoot())
-        GTEST_SKIP() << needsRoot;
+    fakePkexec("printf x; exit 0"); // authorised: the byte the caller waits for
+    const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
+    // A root-owned copy where the package puts it; /opt others may write
+    // into sends it the generic road.
+    for (const char* mode : {"755", "777"}) {
+        const TaskEnd end = run(touch, false, installed,
+                                "&& mount -t tmpfs -o mode=755 none /opt && mkdir -p " +
+                                    fs::path(installed).parent_path().string() + " && cp " +
+                                    contract::shellQuote(elevate.string()) + " " + installed + " && chmod " + mode +
+                                    " /opt ");
+        EXPECT_EQ(end.status, 0) << end.errorOutput;
+        auto expected = contract::runnerArguments(touch);
+        expected.insert(expected.begin(), installed);
+        const auto arguments = splitNul(readFile(pkexecArgs));
+        EXPECT_TRUE(mode == std::string("755") ? arguments == expected
+                                               : arguments.size() > 2 && arguments.front() == "/bin/sh" &&
+                                                     arguments.back() == touch)
+            << mode;
+    }
+}
+
+TEST_F(ElevateAsRootTest, ClosedErrorPipeDoesNotStopTheCollection)
+{
     // The app has quit: nobody reads the runner's error output any more.
     fakePkexec("exec \"$@\"");
     posix::Pipe errors;
     ASSERT_EQ(errors.open(), 0);
     posix::Pipe::closeEnd(errors.read);
-
-    const auto line = command(
-        contract::runnerArguments("sleep 0.2; echo done > '" + ran.string() + "'; exit 3"), As::nobodyWithFake);
+    std::vector<std::string> line = {"/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+                                     "mount --bind \"$1\" /usr/bin/pkexec || exit 125; shift; exec \"$@\"", "sh",
+                                     pkexec.string(), "/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups", "--", elevate.string()};
+    for (auto& argument : contract::runnerArguments("sleep 0.2; echo done > '" + ran.string() + "'; exit 3"))
+        line.push_back(argument);
     const posix::Spawned runner = posix::spawn(line.front(), line, {posix::StandardStreams::inherit, errors.write});
     ASSERT_EQ(runner.error, 0);
     posix::Pipe::closeEnd(errors.write);
-
     EXPECT_EQ(posix::waitForEnd(runner.pid), 3) << "not ended by SIGPIPE";
     EXPECT_EQ(readFile(ran), "done\n");
 }
