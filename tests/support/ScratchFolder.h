@@ -6,6 +6,7 @@
 #include <string>
 
 #include <stdlib.h>
+#include <unistd.h> // mkdtemp on the Mac
 
 namespace tarnhollow::testing {
 
