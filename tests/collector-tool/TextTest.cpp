@@ -11,7 +11,7 @@ namespace {
     {
         const std::pair<std::string, std::string> cases[] = {
             { "/home/太郎/.bash_history", "/home/太郎/.bash_history" },
-            { "\xF0\x9F\x98\x80\xC2\xA0", "\xF0\x9F\x98\x80\xC2\xA0" },
+            { "\xF0\x9F\x98\x80\xC2\xA0\xE0\xA0\x80", "\xF0\x9F\x98\x80\xC2\xA0\xE0\xA0\x80" },
             { "a\nb\tc\rd\x7f", "a%0Ab%09c%0Dd%7F" }, { "50%", "50%25" }, { std::string("a\0b", 3), "a%00b" },
             { "\x80x\xC3y\xE3", "%80x%C3y%E3" }, // stray continuation, lone lead, lead at the end
             { "\xC0\xAF", "%C0%AF" }, // overlong '/'
