@@ -13,11 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <regex>
 #include <set>
 #include <thread>
@@ -35,64 +33,52 @@ bool spinUntil(const std::function<bool()>& done)
     return done();
 }
 
-TEST(SchedulerTest, StepsPostedFromAnyThreadRunOnTheMainThreadInOrder)
+TEST(SchedulerTest, StepsPostedFromAnyThreadRunOnTheMainThreadInOrderUntilStopped)
 {
-    QtScheduler scheduler;
     std::vector<int> order;
     std::atomic<bool> offMain{false};
-    std::thread poster([&] {
-        for (int i = 0; i < 3; ++i)
-            scheduler.postToMainQueue([&, i] {
-                offMain = offMain || QThread::currentThread() != qApp->thread();
-                order.push_back(i);
-            });
-    });
-    poster.join();
-    ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-    EXPECT_FALSE(offMain);
-}
+    {
+        QtScheduler scheduler;
+        std::thread([&] {
+            for (int i = 0; i < 3; ++i)
+                scheduler.postToMainQueue([&, i] {
+                    offMain = offMain || QThread::currentThread() != qApp->thread();
+                    order.push_back(i);
+                });
+        }).join();
+        ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+        EXPECT_FALSE(offMain);
+    }
 
-TEST(SchedulerTest, OnceStoppedQueuedStepsAreDroppedAndLaterOnesKeptButNeverRun)
-{
-    bool ran = false;
-    auto queued = std::make_shared<int>(0);
-    auto late = std::make_shared<int>(0);
+    auto queued = std::make_shared<int>(0), late = std::make_shared<int>(0);
     std::weak_ptr<int> queuedWeak = queued, lateWeak = late;
     QtScheduler scheduler;
-    scheduler.postToMainQueue([&ran, queued] { ran = true; });
+    scheduler.postToMainQueue([&order, queued] { order.push_back(9); });
     queued.reset();
     scheduler.stop();
     EXPECT_TRUE(queuedWeak.expired()) << "dropped here, on the main thread";
-
     // A run that ends while the process quits: its step may hold the
     // controller, which must not be destroyed on the posting thread.
-    std::thread([&scheduler, step = [&ran, late] { ran = true; }]() mutable {
+    std::thread([&scheduler, step = [&order, late] { order.push_back(9); }]() mutable {
         scheduler.postToMainQueue(std::move(step));
     }).join();
     late.reset();
     QCoreApplication::processEvents();
-    EXPECT_FALSE(ran);
+    EXPECT_EQ(order.size(), 3u);
     EXPECT_FALSE(lateWeak.expired());
 }
 
 TEST(SchedulerTest, TimerRepeatsUntilInvalidatedAndMayBeDroppedFromItsOwnTick)
 {
     QtScheduler scheduler;
-    int ticks = 0;
+    int ticks = 0, selfTicks = 0;
     auto timer = scheduler.scheduleRepeatingTimer(0.005, [&] { ++ticks; });
     ASSERT_TRUE(spinUntil([&] { return ticks >= 3; }));
     timer->invalidate();
     const int atInvalidate = ticks;
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    EXPECT_EQ(ticks, atInvalidate);
-    timer.reset();
-
     // The owner clears its timer inside the tick, as the end of a run does.
-    std::unique_ptr<Timer> self;
-    int selfTicks = 0;
-    self = scheduler.scheduleRepeatingTimer(0.001, [&] {
+    std::unique_ptr<Timer> self = scheduler.scheduleRepeatingTimer(0.001, [&] {
         ++selfTicks;
         self->invalidate();
         self.reset();
@@ -100,6 +86,7 @@ TEST(SchedulerTest, TimerRepeatsUntilInvalidatedAndMayBeDroppedFromItsOwnTick)
     ASSERT_TRUE(spinUntil([&] { return self == nullptr; }));
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(ticks, atInvalidate);
     EXPECT_EQ(selfTicks, 1);
 }
 
@@ -121,45 +108,38 @@ TEST(WorkspaceTest, OpensTheFolderAndShowsAnArchiveByItsFolderWithoutABus)
 }
 
 // A bus of our own, so that no file manager of the machine answers.
-class PrivateBus {
-public:
+struct PrivateBus {
+    QTemporaryFile config{QDir::tempPath() + QStringLiteral("/tarnhollow-bus-XXXXXX.conf")};
+    QProcess daemon;
+    QString address;
+    QStringList names;
+
     PrivateBus()
     {
-        config_.setFileTemplate(QDir::tempPath() + QStringLiteral("/tarnhollow-bus-XXXXXX.conf"));
-        if (!config_.open())
+        if (!config.open())
             return;
-        config_.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
-                      "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                      "</policy></busconfig>");
-        config_.close();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                       QStringLiteral("--config-file=") + config_.fileName()});
-        if (daemon_.waitForReadyRead(10'000))
-            address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
+        config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+                     "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
+                                                     QStringLiteral("--config-file=") + config.fileName()});
+        if (daemon.waitForReadyRead(10'000))
+            address = QString::fromUtf8(daemon.readLine()).trimmed();
     }
     ~PrivateBus()
     {
-        // Pending calls hold their connection until they are deleted.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        for (const auto& name : names_)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // pending calls hold their connection
+        for (const auto& name : names)
             QDBusConnection::disconnectFromBus(name);
-        daemon_.kill();
-        daemon_.waitForFinished();
+        daemon.kill();
+        daemon.waitForFinished();
     }
-    bool running() const { return !address_.isEmpty(); }
     QDBusConnection connect(const QString& name)
     {
-        names_ << name;
-        return QDBusConnection::connectToBus(address_, name);
+        names << name;
+        return QDBusConnection::connectToBus(address, name);
     }
-
-private:
-    QTemporaryFile config_;
-    QProcess daemon_;
-    QString address_;
-    QStringList names_;
 };
 
 class FakeFileManager final : public QDBusVirtualObject {
@@ -180,7 +160,7 @@ public:
 TEST(WorkspaceTest, AFileManagerOnTheBusSelectsTheArchiveWithoutOneTheFolderOpens)
 {
     PrivateBus bus;
-    if (!bus.running())
+    if (bus.address.isEmpty())
         GTEST_SKIP() << "dbus-daemon is not installed";
     {
         QDBusConnection app = bus.connect(QStringLiteral("tarnhollow-app"));
@@ -209,63 +189,41 @@ TEST(WorkspaceTest, AFileManagerOnTheBusSelectsTheArchiveWithoutOneTheFolderOpen
     }
 }
 
-TEST(LinuxSystemTest, BundleIsTheFolderHoldingContentsMacOSElseTheExecutablesFolder)
+TEST(LinuxSystemTest, BundleDesktopTemporaryFolderAndIdentifiersAreAsTheSystemNamesThem)
 {
-    EXPECT_EQ(LinuxSystem::bundleOf("/media/usb/Tarnhollow.app/Contents/MacOS/TarnhollowApp"),
-              "/media/usb/Tarnhollow.app");
-    EXPECT_EQ(LinuxSystem::bundleOf("/media/usb/Renamed Copy/Contents/MacOS/TarnhollowApp"),
-              "/media/usb/Renamed Copy");
-    EXPECT_EQ(LinuxSystem::bundleOf("/opt/tarnhollow/bin/TarnhollowApp"), "/opt/tarnhollow/bin");
-    EXPECT_EQ(LinuxSystem::bundleOf("/opt/Contents/bin/MacOS/TarnhollowApp"), "/opt/Contents/bin/MacOS");
+    for (const auto& [executable, bundle] : std::vector<std::pair<std::string, std::string>>{
+             {"/media/usb/Tarnhollow.app/Contents/MacOS/TarnhollowApp", "/media/usb/Tarnhollow.app"},
+             {"/media/usb/Renamed Copy/Contents/MacOS/TarnhollowApp", "/media/usb/Renamed Copy"},
+             {"/opt/tarnhollow/bin/TarnhollowApp", "/opt/tarnhollow/bin"},
+             {"/opt/Contents/bin/MacOS/TarnhollowApp", "/opt/Contents/bin/MacOS"}})
+        EXPECT_EQ(LinuxSystem::bundleOf(executable), bundle);
+    for (const auto& [userDirs, desktop] : std::vector<std::pair<std::string, std::string>>{
+             {"", "/home/analyst/Desktop"},
+             {"# comment\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\nXDG_DESKTOP_DIR=\"$HOME/デスクトップ\"\n",
+              "/home/analyst/デスクトップ"},
+             {"XDG_DESKTOP_DIR=\"$HOME\"", "/home/analyst"},
+             {"XDG_DESKTOP_DIR=\"/srv/desk/\"", "/srv/desk"},
+             {"XDG_DESKTOP_DIR=\"relative\"\nXDG_DESKTOP_DIR=$HOME/unquoted", "/home/analyst/Desktop"},
+             {"XDG_DESKTOP_DIR=\"$HOME/a\\\"b\"", "/home/analyst/Desktop"}})
+        EXPECT_EQ(LinuxSystem::desktopFolderFrom("/home/analyst", userDirs), desktop) << userDirs;
+    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(nullptr), "/tmp");
+    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(""), "/tmp");
+    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom("/var/tmp/x/"), "/var/tmp/x");
 
-    // This test program lies outside any bundle.
+    // This test program lies outside any bundle and is no installed copy.
     LinuxSystem system;
     const auto self = std::filesystem::read_symlink("/proc/self/exe");
     EXPECT_EQ(system.bundlePath(), self.parent_path());
     EXPECT_EQ(system.elevationRunner(), self.parent_path() / "Contents/Helpers/elevate");
-}
-
-TEST(LinuxSystemTest, DesktopFolderAsUserDirsNamesIt)
-{
-    const std::filesystem::path home = "/home/analyst";
-    const struct {
-        std::string userDirs;
-        std::filesystem::path desktop;
-    } cases[] = {
-        {"", "/home/analyst/Desktop"},
-        {"# comment\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\nXDG_DESKTOP_DIR=\"$HOME/デスクトップ\"\n",
-         "/home/analyst/デスクトップ"},
-        {"XDG_DESKTOP_DIR=\"$HOME\"", "/home/analyst"},
-        {"XDG_DESKTOP_DIR=\"/srv/desk/\"", "/srv/desk"},
-        {"XDG_DESKTOP_DIR=\"relative\"\nXDG_DESKTOP_DIR=$HOME/unquoted", "/home/analyst/Desktop"},
-        {"XDG_DESKTOP_DIR=\"$HOME/a\\\"b\"", "/home/analyst/Desktop"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(LinuxSystem::desktopFolderFrom(home, c.userDirs), c.desktop) << c.userDirs;
-
-    LinuxSystem system;
-    EXPECT_FALSE(system.isInstalledCopy()); // this test program is no installed copy
-}
-
-TEST(LinuxSystemTest, TemporaryFolderFollowsTMPDIR)
-{
-    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(nullptr), "/tmp");
-    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(""), "/tmp");
-    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom("/var/tmp/x/"), "/var/tmp/x");
-}
-
-TEST(LinuxSystemTest, IdentifiersAreUpperCaseRandomVersion4UUIDs)
-{
-    LinuxSystem system;
+    EXPECT_FALSE(system.isInstalledCopy());
+    EXPECT_EQ(system.userID(), getuid());
     const std::regex shape("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
     std::set<std::string> seen;
-    for (int i = 0; i < 100; ++i) {
-        const std::string id = system.newUUIDString();
+    for (int i = 0; i < 100; ++i)
+        seen.insert(system.newUUIDString());
+    for (const auto& id : seen)
         EXPECT_TRUE(std::regex_match(id, shape)) << id;
-        seen.insert(id);
-    }
     EXPECT_EQ(seen.size(), 100u);
-    EXPECT_EQ(system.userID(), getuid());
 }
 
 } // namespace

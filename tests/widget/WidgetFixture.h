@@ -28,10 +28,7 @@ public:
 
     std::unique_ptr<TextField> makeLabel() override { return keep(status, qt.makeLabel()); }
     std::unique_ptr<TextField> makeWrappingLabel() override { return keep(detail, qt.makeWrappingLabel()); }
-    std::unique_ptr<ProgressIndicator> makeProgressIndicator() override
-    {
-        return keep(bar, qt.makeProgressIndicator());
-    }
+    std::unique_ptr<ProgressIndicator> makeProgressIndicator() override { return keep(bar, qt.makeProgressIndicator()); }
     std::unique_ptr<Button> makeButton() override { return keep(button, qt.makeButton()); }
     void setupMenu() override { qt.setupMenu(); }
     std::unique_ptr<Window> setupWindow(TextField& s, TextField& d, ProgressIndicator& b, Button& p,
@@ -51,17 +48,10 @@ private:
 };
 
 enum class Screen { ready, running, progress, done, failed };
-
 inline const char* nameOf(Screen screen)
 {
-    switch (screen) {
-    case Screen::ready: return "ready";
-    case Screen::running: return "running";
-    case Screen::progress: return "progress";
-    case Screen::done: return "done";
-    case Screen::failed: return "failed";
-    }
-    return "";
+    static const char* const names[] = {"ready", "running", "progress", "done", "failed"};
+    return names[static_cast<int>(screen)];
 }
 
 class WidgetTest : public ::testing::Test {
@@ -114,50 +104,33 @@ protected:
     void show(Screen screen)
     {
         const std::string folder = outputFolder;
+        const std::string zip = folder + "/tarnhollow-Analyst-MacBook-Pro-20261206-093015.zip";
         auto& bar = *toolkit.bar;
-        switch (screen) {
-        case Screen::ready:
+        if (screen == Screen::ready)
             probe->setReady(std::nullopt);
-            break;
-        case Screen::running:
-        case Screen::progress:
-            probe->state() = AppDelegate::State::running;
+        if (screen == Screen::failed)
+            probe->fail("tarnhollow: error: cannot write " + zip + ": No space left on device");
+        if (screen == Screen::running || screen == Screen::progress || screen == Screen::done) {
+            probe->state() = screen == Screen::done ? AppDelegate::State::done : AppDelegate::State::running;
             bar.setHidden(false);
-            toolkit.button->setTitle(std::string(texts::runningButton));
-            toolkit.button->setEnabled(false);
-            if (screen == Screen::running) {
-                bar.setIndeterminate(true);
-                bar.startAnimation();
-                toolkit.status->setStringValue(std::string(texts::askingPassword));
-                toolkit.detail->setStringValue(std::string(texts::savedTo) + folder);
-            } else {
-                bar.stopAnimation();
-                bar.setIndeterminate(false);
-                bar.setMaxValue(1284);
-                bar.setDoubleValue(977);
-                toolkit.status->setStringValue(std::string(texts::collectingPrefix) + "977" +
-                                               std::string(texts::countSeparator) + "1284");
-                toolkit.detail->setStringValue(
-                    "/private/var/db/diagnostics/Persist/0000000000000a3f.tracev3 (unified logs, "
-                    "persisted)");
-            }
-            break;
-        case Screen::done:
-            probe->state() = AppDelegate::State::done;
-            bar.stopAnimation();
-            bar.setIndeterminate(false);
+            bar.setIndeterminate(screen == Screen::running);
+            screen == Screen::running ? bar.startAnimation() : bar.stopAnimation();
             bar.setMaxValue(1284);
-            bar.setDoubleValue(1284);
+            bar.setDoubleValue(screen == Screen::done ? 1284 : 977);
+            toolkit.button->setTitle(std::string(screen == Screen::done ? texts::revealButton : texts::runningButton));
+            toolkit.button->setEnabled(screen == Screen::done);
+        }
+        if (screen == Screen::running) {
+            toolkit.status->setStringValue(std::string(texts::askingPassword));
+            toolkit.detail->setStringValue(std::string(texts::savedTo) + folder);
+        } else if (screen == Screen::progress) {
+            toolkit.status->setStringValue(std::string(texts::collectingPrefix) + "977" +
+                                           std::string(texts::countSeparator) + "1284");
+            toolkit.detail->setStringValue(
+                "/private/var/db/diagnostics/Persist/0000000000000a3f.tracev3 (unified logs, persisted)");
+        } else if (screen == Screen::done) {
             toolkit.status->setStringValue(std::string(texts::doneHeadline));
-            toolkit.detail->setStringValue(std::string(texts::savedTo) + folder +
-                                           "/tarnhollow-Analyst-MacBook-Pro-20261206-093015.zip");
-            toolkit.button->setTitle(std::string(texts::revealButton));
-            toolkit.button->setEnabled(true);
-            break;
-        case Screen::failed:
-            probe->fail("tarnhollow: error: cannot write " + folder +
-                        "/tarnhollow-Analyst-MacBook-Pro-20261206-093015.zip: No space left on device");
-            break;
+            toolkit.detail->setStringValue(std::string(texts::savedTo) + zip);
         }
         settle();
     }
