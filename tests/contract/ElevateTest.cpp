@@ -40,10 +40,10 @@ protected:
     // Runs `setup` as root in a private mount namespace with the fake over
     // /usr/bin/pkexec, then `program` with the runner's arguments for
     // `commandLine`, as nobody unless `asRoot`.
-    TaskEnd run(const std::string& commandLine, bool asRoot, const std::string& program = "",
-                const std::string& setup = "")
+    std::vector<std::string> line(const std::string& commandLine, bool asRoot, const std::string& program = "",
+                                  const std::string& setup = "")
     {
-        std::vector<std::string> line = {"--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+        std::vector<std::string> line = {"/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
                                          "umask 022 && mount --bind \"$1\" /usr/bin/pkexec " + setup +
                                              "|| exit 125; shift; exec \"$@\"",
                                          "sh", pkexec.string()};
@@ -52,7 +52,14 @@ protected:
         line.push_back(program.empty() ? elevate.string() : program);
         for (auto& argument : contract::runnerArguments(commandLine))
             line.push_back(argument);
-        auto outcome = launchAndWait(launcher, TaskRequest{"/usr/bin/unshare", line});
+        return line;
+    }
+    TaskEnd run(const std::string& commandLine, bool asRoot, const std::string& program = "",
+                const std::string& setup = "")
+    {
+        auto arguments = line(commandLine, asRoot, program, setup);
+        arguments.erase(arguments.begin());
+        auto outcome = launchAndWait(launcher, TaskRequest{"/usr/bin/unshare", arguments});
         EXPECT_TRUE(outcome.end);
         return outcome.end.value_or(TaskEnd{});
     }
@@ -187,13 +194,8 @@ TEST_F(ElevateAsRootTest, ClosedErrorPipeDoesNotStopTheCollection)
     posix::Pipe errors;
     ASSERT_EQ(errors.open(), 0);
     posix::Pipe::closeEnd(errors.read);
-    std::vector<std::string> line = {"/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
-                                     "mount --bind \"$1\" /usr/bin/pkexec || exit 125; shift; exec \"$@\"", "sh",
-                                     pkexec.string(), "/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                     "--clear-groups", "--", elevate.string()};
-    for (auto& argument : contract::runnerArguments("sleep 0.2; echo done > '" + ran.string() + "'; exit 3"))
-        line.push_back(argument);
-    const posix::Spawned runner = posix::spawn(line.front(), line, {posix::StandardStreams::inherit, errors.write});
+    const auto command = line("sleep 0.2; echo done > '" + ran.string() + "'; exit 3", false);
+    const posix::Spawned runner = posix::spawn(command.front(), command, {posix::StandardStreams::inherit, errors.write});
     ASSERT_EQ(runner.error, 0);
     posix::Pipe::closeEnd(errors.write);
     EXPECT_EQ(posix::waitForEnd(runner.pid), 3) << "not ended by SIGPIPE";

@@ -98,20 +98,6 @@ TEST_F(LaunchEndToEndTest, CollectorRunsAsRootWithItsArgumentsAndWritesOnlyToThe
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(fake.temporary), {}), 0);
 }
 
-TEST_F(LaunchEndToEndTest, MissingRunnerFailsAtOnceAndLeavesTheProgressFile)
-{
-    fake.runner = scratch / "Contents/Helpers/elevate";
-    auto controller = AppDelegate::create(platform);
-    AppDelegateProbe probe(*controller);
-    probe.start();
-    EXPECT_EQ(controller->currentState(), AppDelegate::State::failed);
-    EXPECT_EQ(fake.detail.text.rfind("収集を開始できませんでした: " + fake.runner.string() + ": No such file", 0), 0u)
-        << fake.detail.text;
-    ASSERT_TRUE(probe.progressURL());
-    EXPECT_EQ(readFile(*probe.progressURL()), "");
-    EXPECT_EQ(fake.liveTimers(), 0);
-}
-
 } // namespace
 } // namespace tarnhollow
 

@@ -1,14 +1,9 @@
-// The timer, the main queue, the file manager and the process facts on Linux.
+// The timer, the main queue, the folder opener and the process facts on Linux.
 #include "platform/linux/LinuxSystem.h"
 #include "platform/qt/QtScheduler.h"
 #include "platform/qt/QtWorkspace.h"
 
 #include <QCoreApplication>
-#include <QDBusMessage>
-#include <QDir>
-#include <QDBusVirtualObject>
-#include <QProcess>
-#include <QTemporaryFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -104,88 +99,6 @@ TEST(WorkspaceTest, OpensTheFolderAndShowsAnArchiveByItsFolderWithoutABus)
     for (const QUrl& url : opened) {
         EXPECT_EQ(url.scheme(), QStringLiteral("file"));
         EXPECT_EQ(url.toLocalFile().toStdString(), folder) << "the path survives spaces, # and non-ASCII";
-    }
-}
-
-// A bus of our own, so that no file manager of the machine answers.
-struct PrivateBus {
-    QTemporaryFile config{QDir::tempPath() + QStringLiteral("/tarnhollow-bus-XXXXXX.conf")};
-    QProcess daemon;
-    QString address;
-    QStringList names;
-
-    PrivateBus()
-    {
-        if (!config.open())
-            return;
-        config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
-                     "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
-        config.close();
-        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                                                     QStringLiteral("--config-file=") + config.fileName()});
-        if (daemon.waitForReadyRead(10'000))
-            address = QString::fromUtf8(daemon.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // pending calls hold their connection
-        for (const auto& name : names)
-            QDBusConnection::disconnectFromBus(name);
-        daemon.kill();
-        daemon.waitForFinished();
-    }
-    QDBusConnection connect(const QString& name)
-    {
-        names << name;
-        return QDBusConnection::connectToBus(address, name);
-    }
-};
-
-class FakeFileManager final : public QDBusVirtualObject {
-public:
-    std::vector<QStringList> shown;
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
-        if (message.interface() != QStringLiteral("org.freedesktop.FileManager1") ||
-            message.member() != QStringLiteral("ShowItems"))
-            return false;
-        shown.push_back(message.arguments().value(0).toStringList());
-        connection.send(message.createReply());
-        return true;
-    }
-};
-
-TEST(WorkspaceTest, AFileManagerOnTheBusSelectsTheArchiveWithoutOneTheFolderOpens)
-{
-    PrivateBus bus;
-    if (bus.address.isEmpty())
-        GTEST_SKIP() << "dbus-daemon is not installed";
-    {
-        QDBusConnection app = bus.connect(QStringLiteral("tarnhollow-app"));
-        QDBusConnection desktop = bus.connect(QStringLiteral("tarnhollow-file-manager"));
-        ASSERT_TRUE(app.isConnected());
-        FakeFileManager fileManager;
-        ASSERT_TRUE(desktop.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager));
-        ASSERT_TRUE(desktop.registerService(QStringLiteral("org.freedesktop.FileManager1")));
-
-        std::vector<QUrl> opened;
-        QtWorkspace workspace({[&](const QUrl& url) { opened.push_back(url); }, [app] { return app; }});
-        workspace.activateFileViewerSelectingURLs({"/media/USB STICK/調査/tarnhollow 1.zip"});
-        ASSERT_TRUE(spinUntil([&] { return !fileManager.shown.empty(); }));
-        EXPECT_EQ(fileManager.shown.front(),
-                  QStringList{QStringLiteral("file:///media/USB%20STICK/%E8%AA%BF%E6%9F%BB/tarnhollow%201.zip")});
-        for (int i = 0; i < 20; ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        EXPECT_TRUE(opened.empty()) << "the file manager answered; nothing else opens";
-
-        desktop.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
-        workspace.activateFileViewerSelectingURLs({"/media/USB STICK/調査/tarnhollow 1.zip"});
-        ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
-        EXPECT_EQ(opened.front().toLocalFile(), QString::fromUtf8("/media/USB STICK/調査"));
-        EXPECT_EQ(fileManager.shown.size(), 1u);
-        desktop.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
     }
 }
 
