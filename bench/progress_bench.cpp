@@ -43,7 +43,10 @@ double seconds(const std::function<void()>& work)
 // that exists and is paged in already, close.
 class BareRead {
 public:
-    explicit BareRead(std::size_t capacity) : buffer_(capacity) {}
+    explicit BareRead(std::size_t capacity)
+        : buffer_(capacity)
+    {
+    }
     void operator()(const fs::path& file, std::size_t offset, std::size_t count)
     {
         const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -73,8 +76,8 @@ std::string realisticOutput(std::size_t size, std::size_t& item)
 {
     static std::mt19937 random(7);
     auto below = [](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
-    const char* words[] = {"copied", "/private/var/log/system.log", "bytes", "ok", "sha256", "3f2a9c", "entries",
-                           "/Library/Preferences", "skipped", "warning:", "plist", "done"};
+    const char* words[] = {"copied",  "/private/var/log/system.log", "bytes",   "ok",       "sha256", "3f2a9c",
+                           "entries", "/Library/Preferences",        "skipped", "warning:", "plist",  "done"};
     const char* japanese[] = {"ファイルを収集しました", "完了", "ログを読み込めません", "権限がありません"};
     std::string out;
     out.reserve(size + 200);
@@ -165,9 +168,9 @@ int main()
     double unchanged = 1e9;
     for (int round = 0; round < rounds; ++round)
         unchanged = std::min(unchanged, seconds([&] {
-                                 for (int i = 0; i < unchangedPolls; ++i)
-                                     warm.poll();
-                             }) / unchangedPolls);
+                                            for (int i = 0; i < unchangedPolls; ++i)
+                                                warm.poll();
+                                        }) / unchangedPolls);
 
     double appended = 1e9, readAppended = 1e9;
     for (int round = 0; round < rounds; ++round) {

@@ -32,15 +32,11 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const
     return true;
 }
 
-void AppDelegate::setupMenu()
-{
-    platform.toolkit.setupMenu();
-}
+void AppDelegate::setupMenu() { platform.toolkit.setupMenu(); }
 
 void AppDelegate::setupWindow()
 {
-    window = platform.toolkit.setupWindow(*status, *detail, *bar, *button,
-                                          [this] { buttonPressed(); });
+    window = platform.toolkit.setupWindow(*status, *detail, *bar, *button, [this] { buttonPressed(); });
 }
 
 } // namespace tarnhollow

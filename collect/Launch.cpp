@@ -44,9 +44,8 @@ void AppDelegate::start()
     }
     progressURL = progress;
 
-    const std::string commandLine = contract::collectorCommandLine({platform.system.userID(),
-                                                                    platform.system.groupID(), collector,
-                                                                    *collectorSha256, outputDir, progress});
+    const std::string commandLine = contract::collectorCommandLine(
+        {platform.system.userID(), platform.system.groupID(), collector, *collectorSha256, outputDir, progress});
 
     TaskRequest request{platform.system.elevationRunner(), contract::runnerArguments(commandLine)};
 
@@ -54,9 +53,8 @@ void AppDelegate::start()
     // reaches the controller only through the main queue.
     Scheduler& scheduler = platform.scheduler;
     auto onTermination = [self = shared_from_this(), &scheduler](int32_t status, std::string errorOutput) {
-        scheduler.postToMainQueue([self, status, text = utf8::decodeOrEmpty(std::move(errorOutput))] {
-            self->finished(status, text);
-        });
+        scheduler.postToMainQueue(
+            [self, status, text = utf8::decodeOrEmpty(std::move(errorOutput))] { self->finished(status, text); });
     };
 
     const LaunchResult launched = platform.tasks.launch(request, std::move(onTermination));

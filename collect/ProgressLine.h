@@ -42,8 +42,8 @@ public:
 
 private:
     std::optional<std::size_t> marker_;
-    std::size_t markerFrom_ = 0; // where "Collecting " may still start
-    std::size_t openFrom_ = 0;   // the first "(" not yet decided
+    std::size_t markerFrom_ = 0;   // where "Collecting " may still start
+    std::size_t openFrom_ = 0;     // the first "(" not yet decided
     std::optional<Located> count_; // the last count: only its number and total
 };
 

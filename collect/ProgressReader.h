@@ -22,7 +22,10 @@ public:
 
     // `chunk`: the most one read asks for; small enough to stay in the
     // processor's cache while it is checked and scanned.
-    explicit ProgressReader(std::size_t chunk = 256 * 1024) : chunk_(chunk) {}
+    explicit ProgressReader(std::size_t chunk = 256 * 1024)
+        : chunk_(chunk)
+    {
+    }
 
     // Catches up with the file at `file`, from its start again when it is
     // another file than before or became shorter. False when the whole file

@@ -8,8 +8,8 @@ void AppDelegate::setReady(const std::optional<std::string>& message)
 {
     state = State::ready;
     status->setStringValue(message ? *message : std::string(texts::readyHeadline));
-    detail->setStringValue(std::string(texts::readyDetailIntro) + "\n" +
-                           std::string(texts::savedTo) + outputDir.string());
+    detail->setStringValue(std::string(texts::readyDetailIntro) + "\n" + std::string(texts::savedTo) +
+                           outputDir.string());
     bar->setHidden(true);
     button->setTitle(std::string(texts::startButton));
     button->setEnabled(true);

@@ -9,8 +9,7 @@ namespace tarnhollow::texts {
 inline constexpr std::string_view windowTitle = "Tarnhollow";
 inline constexpr std::string_view quitItem = "Tarnhollow を終了";
 
-inline constexpr std::string_view readyHeadline =
-    "この Mac からフォレンジック調査用のアーティファクトを収集します";
+inline constexpr std::string_view readyHeadline = "この Mac からフォレンジック調査用のアーティファクトを収集します";
 inline constexpr std::string_view readyDetailIntro = "開始すると管理者パスワードを求めます。";
 inline constexpr std::string_view savedTo = "保存先: ";
 inline constexpr std::string_view startButton = "収集を開始";

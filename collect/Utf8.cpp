@@ -86,8 +86,8 @@ std::optional<std::size_t> wholeCharacters(std::string_view bytes)
                 p += 16;
                 continue;
             }
-            const uint64_t leads = word & (word << 1) & highs;  // 11xxxxxx
-            const uint64_t longLeads = leads & (word << 2);       // 111xxxxx
+            const uint64_t leads = word & (word << 1) & highs;          // 11xxxxxx
+            const uint64_t longLeads = leads & (word << 2);             // 111xxxxx
             const uint64_t continuations = word & ~(word << 1) & highs; // 10xxxxxx
             const uint64_t narrow = (longLeads & (word << 3)) | zeroBytes((word & ~ones) ^ (ones * 0xC0)) |
                                     zeroBytes(word ^ (ones * 0xE0)) | zeroBytes(word ^ (ones * 0xED));

@@ -10,52 +10,52 @@ namespace tarnhollow::tool {
 
 namespace {
 
-    constexpr std::size_t kBufferSize = 1 << 20;
-    constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
+constexpr std::size_t kBufferSize = 1 << 20;
+constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
 
-    void le16(std::vector<unsigned char>& out, unsigned value)
-    {
-        out.push_back(static_cast<unsigned char>(value));
-        out.push_back(static_cast<unsigned char>(value >> 8));
-    }
+void le16(std::vector<unsigned char>& out, unsigned value)
+{
+    out.push_back(static_cast<unsigned char>(value));
+    out.push_back(static_cast<unsigned char>(value >> 8));
+}
 
-    void le32(std::vector<unsigned char>& out, std::uint32_t value)
-    {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    }
+void le32(std::vector<unsigned char>& out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
 
-    void le64(std::vector<unsigned char>& out, std::uint64_t value)
-    {
-        for (int i = 0; i < 8; ++i)
-            out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-    }
+void le64(std::vector<unsigned char>& out, std::uint64_t value)
+{
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
 
-    // MS-DOS date and time in local time, as every reader expects.
-    std::uint32_t dosTime(std::time_t t)
-    {
-        struct tm tm { };
-        if (::localtime_r(&t, &tm) == nullptr || tm.tm_year < 80)
-            return (1u << 21) | (1u << 16); // 1980-01-01
-        if (tm.tm_year > 207)
-            return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u; // its last second
-        const auto field = [](int value) { return static_cast<std::uint32_t>(value); };
-        return (field(tm.tm_year - 80) << 25) | (field(tm.tm_mon + 1) << 21) | (field(tm.tm_mday) << 16)
-            | (field(tm.tm_hour) << 11) | (field(tm.tm_min) << 5) | field(tm.tm_sec / 2);
-    }
+// MS-DOS date and time in local time, as every reader expects.
+std::uint32_t dosTime(std::time_t t)
+{
+    struct tm tm {};
+    if (::localtime_r(&t, &tm) == nullptr || tm.tm_year < 80)
+        return (1u << 21) | (1u << 16); // 1980-01-01
+    if (tm.tm_year > 207)
+        return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u; // its last second
+    const auto field = [](int value) { return static_cast<std::uint32_t>(value); };
+    return (field(tm.tm_year - 80) << 25) | (field(tm.tm_mon + 1) << 21) | (field(tm.tm_mday) << 16) |
+           (field(tm.tm_hour) << 11) | (field(tm.tm_min) << 5) | field(tm.tm_sec / 2);
+}
 
-    // The extended timestamp: the exact second in UTC where it fits.
-    void timestampField(std::vector<unsigned char>& out, std::time_t t)
-    {
-        if (t < INT32_MIN || t > INT32_MAX)
-            return;
-        le16(out, 0x5455);
-        le16(out, 5);
-        out.push_back(1);
-        le32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(t)));
-    }
+// The extended timestamp: the exact second in UTC where it fits.
+void timestampField(std::vector<unsigned char>& out, std::time_t t)
+{
+    if (t < INT32_MIN || t > INT32_MAX)
+        return;
+    le16(out, 0x5455);
+    le16(out, 5);
+    out.push_back(1);
+    le32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(t)));
+}
 
-    constexpr unsigned kFlags = (1u << 3) | (1u << 11); // sizes after the data; UTF-8 names
+constexpr unsigned kFlags = (1u << 3) | (1u << 11); // sizes after the data; UTF-8 names
 
 } // namespace
 
@@ -69,12 +69,12 @@ struct Archive::Current {
 };
 
 Archive::Archive(int out, ScratchFile directory)
-    : out_(out)
-    , directory_(std::move(directory))
+    : out_(out),
+      directory_(std::move(directory))
 {
     buffer_.reserve(kBufferSize);
     deflated_.resize(256 << 10);
-    auto* z = new z_stream {};
+    auto* z = new z_stream{};
     if (deflateInit2(z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         delete z;
         fail(ENOMEM);
@@ -138,7 +138,7 @@ bool Archive::begin(const std::string& name, const EntryMeta& meta)
     if (error_ != 0 || current_ != nullptr || stream_ == nullptr)
         return false;
     const bool folder = !name.empty() && name.back() == '/';
-    current_ = new Current { name, meta, offset_, 0, 0, 0 };
+    current_ = new Current{name, meta, offset_, 0, 0, 0};
     current_->meta.compress = meta.compress && !folder;
     std::vector<unsigned char> header;
     le32(header, 0x04034b50);

@@ -15,7 +15,7 @@ namespace tarnhollow::tool {
 
 struct EntryMeta {
     std::time_t mtime = 0;
-    unsigned mode = 0; // st_mode, type bits included
+    unsigned mode = 0;    // st_mode, type bits included
     bool compress = true; // deflate; otherwise stored
 };
 

@@ -13,124 +13,114 @@ namespace tarnhollow::tool {
 
 namespace {
 
-    constexpr std::size_t kPrintedProblems = 50;
-    // Per item, the log names this many cuts and problems, then counts them.
-    constexpr std::size_t kNotedPerItem = 200;
-    // Member names longer than this, or with a longer component, are stored
-    // under a hash: unzip tools and file systems refuse them.
-    constexpr std::size_t kMaxMemberName = 1024;
-    constexpr std::size_t kMaxMemberComponent = 255;
-    constexpr std::size_t kNotedExtents = 8;
+constexpr std::size_t kPrintedProblems = 50;
+// Per item, the log names this many cuts and problems, then counts them.
+constexpr std::size_t kNotedPerItem = 200;
+// Member names longer than this, or with a longer component, are stored
+// under a hash: unzip tools and file systems refuse them.
+constexpr std::size_t kMaxMemberName = 1024;
+constexpr std::size_t kMaxMemberComponent = 255;
+constexpr std::size_t kNotedExtents = 8;
 
-    bool alreadyCompressed(const std::string& path)
-    {
-        static const char* const suffixes[]
-            = { ".gz", ".xz", ".bz2", ".zst", ".lz4", ".zip", ".7z", ".Z", ".tgz" };
-        return std::any_of(std::begin(suffixes), std::end(suffixes), [&](const char* suffix) {
-            const std::size_t n = std::strlen(suffix);
-            return path.size() > n && path.compare(path.size() - n, n, suffix) == 0;
-        });
-    }
+bool alreadyCompressed(const std::string& path)
+{
+    static const char* const suffixes[] = {".gz", ".xz", ".bz2", ".zst", ".lz4", ".zip", ".7z", ".Z", ".tgz"};
+    return std::any_of(std::begin(suffixes), std::end(suffixes), [&](const char* suffix) {
+        const std::size_t n = std::strlen(suffix);
+        return path.size() > n && path.compare(path.size() - n, n, suffix) == 0;
+    });
+}
 
-    struct timespec now()
-    {
-        struct timespec t { };
-        clock_gettime(CLOCK_REALTIME, &t);
-        return t;
-    }
+struct timespec now()
+{
+    struct timespec t {};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return t;
+}
 
-    std::string birth(const Node& node)
-    {
-        return node.hasBirthtime ? isoUtc(node.birthtime) : std::string("-");
-    }
+std::string birth(const Node& node) { return node.hasBirthtime ? isoUtc(node.birthtime) : std::string("-"); }
 
-    std::string listingRow(const Node& node)
-    {
-        std::string row = escapeName(node.path);
-        row += '\t';
-        row += typeName(node.mode);
-        row += '\t' + std::to_string(node.size);
-        row += '\t' + isoUtc(node.mtime);
-        row += '\t' + octal(node.mode & 07777, 4);
-        row += '\t' + std::to_string(node.uid);
-        row += '\t' + std::to_string(node.gid);
-        row += '\t' + escapeName(node.linkTarget);
-        row += '\t' + std::to_string(node.ino);
-        row += '\t' + isoUtc(node.atime);
-        row += '\t' + isoUtc(node.ctime);
-        row += '\t' + birth(node);
-        row += '\n';
-        return row;
-    }
+std::string listingRow(const Node& node)
+{
+    std::string row = escapeName(node.path);
+    row += '\t';
+    row += typeName(node.mode);
+    row += '\t' + std::to_string(node.size);
+    row += '\t' + isoUtc(node.mtime);
+    row += '\t' + octal(node.mode & 07777, 4);
+    row += '\t' + std::to_string(node.uid);
+    row += '\t' + std::to_string(node.gid);
+    row += '\t' + escapeName(node.linkTarget);
+    row += '\t' + std::to_string(node.ino);
+    row += '\t' + isoUtc(node.atime);
+    row += '\t' + isoUtc(node.ctime);
+    row += '\t' + birth(node);
+    row += '\n';
+    return row;
+}
 
-    // The mode as timeline tools print it: "r/rrw-r--r--".
-    std::string bodyMode(mode_t mode)
-    {
-        char type = '-';
-        if (S_ISREG(mode))
-            type = 'r';
-        else if (S_ISDIR(mode))
-            type = 'd';
-        else if (S_ISLNK(mode))
-            type = 'l';
-        else if (S_ISFIFO(mode))
-            type = 'p';
-        else if (S_ISSOCK(mode))
-            type = 's';
-        else if (S_ISCHR(mode))
-            type = 'c';
-        else if (S_ISBLK(mode))
-            type = 'b';
-        std::string text { type, '/', type };
-        const char* rwx = "rwxrwxrwx";
-        for (int i = 0; i < 9; ++i)
-            text += (mode & (0400 >> i)) ? rwx[i] : '-';
-        if (mode & S_ISUID)
-            text[5] = (mode & 0100) ? 's' : 'S';
-        if (mode & S_ISGID)
-            text[8] = (mode & 0010) ? 's' : 'S';
-        if (mode & S_ISVTX)
-            text[11] = (mode & 0001) ? 't' : 'T';
-        return text;
-    }
+// The mode as timeline tools print it: "r/rrw-r--r--".
+std::string bodyMode(mode_t mode)
+{
+    char type = '-';
+    if (S_ISREG(mode))
+        type = 'r';
+    else if (S_ISDIR(mode))
+        type = 'd';
+    else if (S_ISLNK(mode))
+        type = 'l';
+    else if (S_ISFIFO(mode))
+        type = 'p';
+    else if (S_ISSOCK(mode))
+        type = 's';
+    else if (S_ISCHR(mode))
+        type = 'c';
+    else if (S_ISBLK(mode))
+        type = 'b';
+    std::string text{type, '/', type};
+    const char* rwx = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i)
+        text += (mode & (0400 >> i)) ? rwx[i] : '-';
+    if (mode & S_ISUID)
+        text[5] = (mode & 0100) ? 's' : 'S';
+    if (mode & S_ISGID)
+        text[8] = (mode & 0010) ? 's' : 'S';
+    if (mode & S_ISVTX)
+        text[11] = (mode & 0001) ? 't' : 'T';
+    return text;
+}
 
-    // The eleven fields of a timeline body line; '|' inside a name is escaped.
-    std::string bodyLine(const Node& node)
-    {
-        std::string name = escapeName(node.path);
-        if (S_ISLNK(node.mode))
-            name += " -> " + escapeName(node.linkTarget);
-        std::string safe;
-        for (char c : name)
-            safe += c == '|' ? std::string("%7C") : std::string(1, c);
-        return "0|" + safe + "|" + std::to_string(node.ino) + "|" + bodyMode(node.mode) + "|"
-            + std::to_string(node.uid) + "|" + std::to_string(node.gid) + "|" + std::to_string(node.size)
-            + "|" + std::to_string(node.atime.tv_sec) + "|" + std::to_string(node.mtime.tv_sec) + "|"
-            + std::to_string(node.ctime.tv_sec) + "|"
-            + std::to_string(node.hasBirthtime ? node.birthtime.tv_sec : 0) + "\n";
-    }
+// The eleven fields of a timeline body line; '|' inside a name is escaped.
+std::string bodyLine(const Node& node)
+{
+    std::string name = escapeName(node.path);
+    if (S_ISLNK(node.mode))
+        name += " -> " + escapeName(node.linkTarget);
+    std::string safe;
+    for (char c : name)
+        safe += c == '|' ? std::string("%7C") : std::string(1, c);
+    return "0|" + safe + "|" + std::to_string(node.ino) + "|" + bodyMode(node.mode) + "|" + std::to_string(node.uid) +
+           "|" + std::to_string(node.gid) + "|" + std::to_string(node.size) + "|" + std::to_string(node.atime.tv_sec) +
+           "|" + std::to_string(node.mtime.tv_sec) + "|" + std::to_string(node.ctime.tv_sec) + "|" +
+           std::to_string(node.hasBirthtime ? node.birthtime.tv_sec : 0) + "\n";
+}
 
-    bool isProcItem(const Item& item)
-    {
-        return !item.patterns.empty()
-            && std::all_of(item.patterns.begin(), item.patterns.end(),
-                [](const auto& p) { return p.starts_with("/proc/"); });
-    }
+bool isProcItem(const Item& item)
+{
+    return !item.patterns.empty() && std::all_of(item.patterns.begin(), item.patterns.end(),
+                                                 [](const auto& p) { return p.starts_with("/proc/"); });
+}
 
-    std::string bytesText(std::uint64_t bytes)
-    {
-        return std::to_string(bytes) + " bytes";
-    }
+std::string bytesText(std::uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
 } // namespace
 
-Collection::Collection(
-    const SourceTree& tree, const std::vector<Item>& items, RunInfo info, RunScratch scratch)
-    : tree_(tree)
-    , items_(items)
-    , info_(std::move(info))
-    , scratch_(std::move(scratch))
-    , buffer_(1 << 20)
+Collection::Collection(const SourceTree& tree, const std::vector<Item>& items, RunInfo info, RunScratch scratch)
+    : tree_(tree),
+      items_(items),
+      info_(std::move(info)),
+      scratch_(std::move(scratch)),
+      buffer_(1 << 20)
 {
 }
 
@@ -174,10 +164,7 @@ void Collection::cut(const std::string& path, const std::string& what)
     record(node, "cut", 0, "-", "-", what);
 }
 
-bool Collection::archiveOk()
-{
-    return archive_->error() == 0;
-}
+bool Collection::archiveOk() { return archive_->error() == 0; }
 
 std::string Collection::memberName(const Node& node, bool folder) const
 {
@@ -200,7 +187,7 @@ std::string Collection::memberName(const Node& node, bool folder) const
 }
 
 void Collection::record(const Node& node, const std::string& kind, std::uint64_t size, const std::string& sha,
-    const std::string& entry, const std::string& note)
+                        const std::string& entry, const std::string& note)
 {
     std::string row = escapeName(node.path);
     row += '\t' + kind;
@@ -234,9 +221,9 @@ bool Collection::run(Archive& archive)
     log("archive: " + escapeName(info_.archivePath));
     for (const auto& note : info_.notes)
         log(escapeName(note));
-    log("limits: run " + bytesText(kRunByteBudget) + " and " + std::to_string(kRunEntryCap) + " paths; walks "
-        + std::to_string(kWalkLimits.maxDepth) + " folder levels deep, paths up to "
-        + std::to_string(kWalkLimits.maxPathBytes) + " bytes");
+    log("limits: run " + bytesText(kRunByteBudget) + " and " + std::to_string(kRunEntryCap) + " paths; walks " +
+        std::to_string(kWalkLimits.maxDepth) + " folder levels deep, paths up to " +
+        std::to_string(kWalkLimits.maxPathBytes) + " bytes");
     log("");
     log("items:");
     const auto sequence = order(items_);
@@ -245,7 +232,7 @@ bool Collection::run(Archive& archive)
     if (!archiveOk())
         return false;
 
-    for (ScratchFile* file : { &scratch_.manifest, &scratch_.timeline, &scratch_.log })
+    for (ScratchFile* file : {&scratch_.manifest, &scratch_.timeline, &scratch_.log})
         if (file->error() != 0)
             archive.fail(file->error());
     if (!archiveOk())
@@ -256,8 +243,8 @@ bool Collection::run(Archive& archive)
     addGenerated("manifest.tsv", scratch_.manifest, &manifestSha);
     addGenerated("timeline.body", scratch_.timeline, &timelineSha);
     log("");
-    log("paths recorded: " + std::to_string(entries_) + ", content bytes: " + std::to_string(runBytes_)
-        + ", problems: " + std::to_string(problems_));
+    log("paths recorded: " + std::to_string(entries_) + ", content bytes: " + std::to_string(runBytes_) +
+        ", problems: " + std::to_string(problems_));
     log("manifest sha256: " + manifestSha);
     log("timeline sha256: " + timelineSha);
     log("finished: " + isoUtc(now()));
@@ -270,20 +257,18 @@ bool Collection::run(Archive& archive)
 void Collection::collectItem(std::size_t position, std::size_t index)
 {
     const Item& item = items_[index];
-    state_ = ItemState {};
+    state_ = ItemState{};
     state_.index = index;
     state_.limits = limitsFor(item);
-    writeLine(1,
-        "Collecting " + item.name + " (" + std::to_string(position + 1) + "/" + std::to_string(items_.size())
-            + ")");
+    writeLine(1, "Collecting " + item.name + " (" + std::to_string(position + 1) + "/" + std::to_string(items_.size()) +
+                     ")");
     log(std::to_string(position + 1) + ". " + item.name + ": started " + isoUtc(now()));
 
     if (!item.commands.empty())
         runCommands(item);
 
     std::vector<std::string> missing;
-    const auto onProblem
-        = [this](const std::string& path, const std::string& reason) { problem(path, reason); };
+    const auto onProblem = [this](const std::string& path, const std::string& reason) { problem(path, reason); };
     const auto onCut = [this](const std::string& path, const std::string& what) { cut(path, what); };
     for (const auto& pattern : item.patterns) {
         bool matched = false;
@@ -308,8 +293,8 @@ void Collection::collectItem(std::size_t position, std::size_t index)
     if (state_.paths == 0 && item.commands.empty())
         summary += "skipped, nothing found on this system";
     else
-        summary += std::to_string(state_.paths) + (state_.paths == 1 ? " path, " : " paths, ")
-            + bytesText(state_.bytes);
+        summary +=
+            std::to_string(state_.paths) + (state_.paths == 1 ? " path, " : " paths, ") + bytesText(state_.bytes);
     if (state_.alreadyTaken > 0)
         summary += ", " + std::to_string(state_.alreadyTaken) + " already taken by an earlier item";
     if (state_.cuts > 0)
@@ -326,16 +311,14 @@ void Collection::collectItem(std::size_t position, std::size_t index)
 bool Collection::visit(Node& node)
 {
     if (entries_ >= kRunEntryCap) {
-        cut(node.path,
-            "the run's limit of " + std::to_string(kRunEntryCap)
-                + " paths is reached; the rest of the run's paths left out");
+        cut(node.path, "the run's limit of " + std::to_string(kRunEntryCap) +
+                           " paths is reached; the rest of the run's paths left out");
         runFull_ = true;
         return false;
     }
     if (state_.paths >= state_.limits.entryCap) {
-        cut(node.path,
-            "the item's limit of " + std::to_string(state_.limits.entryCap)
-                + " paths is reached; the rest of the item left out");
+        cut(node.path, "the item's limit of " + std::to_string(state_.limits.entryCap) +
+                           " paths is reached; the rest of the item left out");
         state_.full = true;
         return false;
     }
@@ -354,12 +337,12 @@ bool Collection::visit(Node& node)
         collectFile(node);
     } else if (S_ISDIR(node.mode)) {
         const std::string name = memberName(node, true);
-        archive_->begin(name, { node.mtime.tv_sec, node.mode, false });
+        archive_->begin(name, {node.mtime.tv_sec, node.mode, false});
         archive_->end();
         record(node, "folder", 0, "-", name, "");
     } else if (S_ISLNK(node.mode)) {
         const std::string name = memberName(node, false);
-        archive_->begin(name, { node.mtime.tv_sec, node.mode, false });
+        archive_->begin(name, {node.mtime.tv_sec, node.mode, false});
         archive_->write(node.linkTarget.data(), node.linkTarget.size());
         archive_->end();
         hash_.reset();
@@ -400,7 +383,7 @@ void Collection::collectFile(Node& node)
         }
         return;
     }
-    struct stat st { };
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         record(node, "file", 0, "-", "-", "no longer a regular file");
@@ -470,10 +453,10 @@ void Collection::collectFile(Node& node)
         }
         if (extent == extents.size() || count >= cap)
             break;
-        const std::uint64_t want
-            = std::min<std::uint64_t>({ buffer_.size(), extents[extent].second - inExtent, cap - count });
+        const std::uint64_t want =
+            std::min<std::uint64_t>({buffer_.size(), extents[extent].second - inExtent, cap - count});
         const ssize_t n = ::pread(fd, buffer_.data(), static_cast<std::size_t>(want),
-            static_cast<off_t>(extents[extent].first + inExtent));
+                                  static_cast<off_t>(extents[extent].first + inExtent));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -491,7 +474,7 @@ void Collection::collectFile(Node& node)
         }
         if (!begun) {
             begun = true;
-            archive_->begin(name, { node.mtime.tv_sec, node.mode, !alreadyCompressed(node.path) });
+            archive_->begin(name, {node.mtime.tv_sec, node.mode, !alreadyCompressed(node.path)});
         }
         if (n == 0)
             break;
@@ -503,20 +486,20 @@ void Collection::collectFile(Node& node)
             break;
     }
     if (!begun)
-        archive_->begin(name, { node.mtime.tv_sec, node.mode, !alreadyCompressed(node.path) });
+        archive_->begin(name, {node.mtime.tv_sec, node.mode, !alreadyCompressed(node.path)});
     archive_->end();
     state_.bytes += count;
     runBytes_ += count;
 
     if (!failed) {
-        struct stat after { };
+        struct stat after {};
         ::fstat(fd, &after);
         const auto sizeNow = static_cast<std::uint64_t>(after.st_size);
         char probe;
-        const bool more = count >= cap
-            && (knownSize
-                    ? (sparse ? extent < extents.size() || extentCount > extents.size() : count < listedSize)
-                    : ::pread(fd, &probe, 1, static_cast<off_t>(count)) > 0);
+        const bool more =
+            count >= cap &&
+            (knownSize ? (sparse ? extent < extents.size() || extentCount > extents.size() : count < listedSize)
+                       : ::pread(fd, &probe, 1, static_cast<off_t>(count)) > 0);
         if (more) {
             note = "cut at " + bytesText(count) + " by " + capReason;
             cut(node.path, note + "; the rest of the file left out");
@@ -526,19 +509,18 @@ void Collection::collectFile(Node& node)
             for (std::size_t i = 0; i < extents.size(); ++i) {
                 data += extents[i].second;
                 if (i < kNotedExtents)
-                    list += (i ? "," : "") + std::to_string(extents[i].first) + "+"
-                        + std::to_string(extents[i].second);
+                    list += (i ? "," : "") + std::to_string(extents[i].first) + "+" + std::to_string(extents[i].second);
             }
             if (extents.size() > kNotedExtents)
                 list += ",…";
-            note = "sparse: " + bytesText(listedSize - data)
-                + " of holes left out; data regions archived back to back"
-                + (list.empty() ? std::string(" (none)") : " at offset+length " + list);
+            note = "sparse: " + bytesText(listedSize - data) +
+                   " of holes left out; data regions archived back to back" +
+                   (list.empty() ? std::string(" (none)") : " at offset+length " + list);
         } else if (knownSize && count < listedSize) {
             note = "shrank while read: " + std::to_string(count) + " of " + bytesText(listedSize);
         } else if (knownSize && sizeNow > listedSize) {
-            note = "grew while collected: first " + std::to_string(listedSize) + " of now "
-                + bytesText(sizeNow) + " archived";
+            note = "grew while collected: first " + std::to_string(listedSize) + " of now " + bytesText(sizeNow) +
+                   " archived";
         }
     }
     ::close(fd);
@@ -554,11 +536,10 @@ void Collection::collectListing(const Item& item, Node& node)
         return;
     }
     const std::string name = "listings" + escapeName(node.path) + ".tsv";
-    const auto onProblem
-        = [this](const std::string& path, const std::string& reason) { problem(path, reason); };
+    const auto onProblem = [this](const std::string& path, const std::string& reason) { problem(path, reason); };
     const auto onCut = [this](const std::string& path, const std::string& what) { cut(path, what); };
     auto walker = tree_.walk(node.path, item.listingDepth, kWalkLimits, onProblem, onCut);
-    archive_->begin(name, { now().tv_sec, S_IFREG | 0644, true });
+    archive_->begin(name, {now().tv_sec, S_IFREG | 0644, true});
     hash_.reset();
     std::uint64_t size = 0;
     std::uint64_t rows = 0;
@@ -585,16 +566,15 @@ void Collection::collectListing(const Item& item, Node& node)
 void Collection::runCommands(const Item& item)
 {
     if (info_.root != "/") {
-        log("   live commands skipped: the sources are a folder (" + escapeName(info_.root)
-            + "), not the running system");
+        log("   live commands skipped: the sources are a folder (" + escapeName(info_.root) +
+            "), not the running system");
         return;
     }
     for (const auto& command : item.commands) {
         ScratchFile output;
         const int created = ScratchFile::create(scratch_.folderFd, output);
         if (created != 0) {
-            problem("live/" + command.name,
-                std::string("no scratch file for its output: ") + std::strerror(-created));
+            problem("live/" + command.name, std::string("no scratch file for its output: ") + std::strerror(-created));
             continue;
         }
         const struct timespec started = now();
@@ -616,8 +596,8 @@ void Collection::runCommands(const Item& item)
         }
         if (!result.note.empty())
             outcome += " (" + result.note + ")";
-        log("   command " + escapeName(command.name) + ": " + escapeName(outcome) + " (started "
-            + isoUtc(started) + ")");
+        log("   command " + escapeName(command.name) + ": " + escapeName(outcome) + " (started " + isoUtc(started) +
+            ")");
         Node node;
         node.path = "live/" + command.name;
         node.mtime = started;
@@ -633,13 +613,13 @@ void Collection::runCommands(const Item& item)
         ++entries_;
         output.syncSize();
         const std::uint64_t total = output.size();
-        archive_->begin(name, { started.tv_sec, node.mode, true });
+        archive_->begin(name, {started.tv_sec, node.mode, true});
         hash_.reset();
         std::uint64_t count = 0;
         if (output.rewind()) {
             for (;;) {
-                const std::size_t want = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(buffer_.size(), kLiveOutputCap - count));
+                const std::size_t want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), kLiveOutputCap - count));
                 const long n = want == 0 ? 0 : output.read(buffer_.data(), want);
                 if (n <= 0)
                     break;
@@ -661,7 +641,7 @@ void Collection::addGenerated(const std::string& name, ScratchFile& file, std::s
 {
     if (!archiveOk())
         return;
-    archive_->begin(name, { now().tv_sec, S_IFREG | 0644, true });
+    archive_->begin(name, {now().tv_sec, S_IFREG | 0644, true});
     hash_.reset();
     if (!file.rewind()) {
         problem(name, std::string("scratch file failed: ") + std::strerror(file.error()));

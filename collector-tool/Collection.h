@@ -7,8 +7,8 @@
 #include "collector-tool/Archive.h"
 #include "collector-tool/ItemLimits.h"
 #include "collector-tool/Items.h"
-#include "platform/digest/Sha256.h"
 #include "collector-tool/Sources.h"
+#include "platform/digest/Sha256.h"
 
 #include <cstdint>
 #include <ctime>
@@ -21,9 +21,9 @@ namespace tarnhollow::tool {
 struct RunInfo {
     std::string version;
     std::string host;
-    std::string root; // "/" unless a test points the tool elsewhere
+    std::string root;        // "/" unless a test points the tool elsewhere
     std::string archivePath; // final name, as text
-    struct timespec start { };
+    struct timespec start {};
     std::vector<std::string> notes; // e.g. about the archive's owner, the system
 };
 
@@ -53,7 +53,7 @@ public:
 private:
     struct ItemState {
         std::size_t index = 0;
-        ItemLimits limits {};
+        ItemLimits limits{};
         std::uint64_t bytes = 0;
         std::size_t paths = 0;
         std::size_t alreadyTaken = 0;
@@ -71,7 +71,7 @@ private:
     void addGenerated(const std::string& name, ScratchFile& file, std::string* sha);
 
     void record(const Node& node, const std::string& kind, std::uint64_t size, const std::string& sha,
-        const std::string& entry, const std::string& note);
+                const std::string& entry, const std::string& note);
     void problem(const std::string& path, const std::string& reason);
     void cut(const std::string& path, const std::string& what);
     void log(const std::string& line);

@@ -12,8 +12,8 @@ namespace tarnhollow::tool {
 
 struct ItemLimits {
     std::uint64_t byteBudget; // content bytes the item may archive
-    std::uint64_t fileCap; // per file; 0 is none beyond the budget
-    std::uint64_t entryCap; // paths the item may record
+    std::uint64_t fileCap;    // per file; 0 is none beyond the budget
+    std::uint64_t entryCap;   // paths the item may record
 };
 
 constexpr std::uint64_t kGiB = 1ull << 30;
@@ -22,7 +22,7 @@ constexpr std::uint64_t kRunEntryCap = 500000;
 // Files that report no size (those of /proc) are read this far at most.
 constexpr std::uint64_t kUnknownSizeCap = 64ull << 20;
 constexpr std::uint64_t kLiveOutputCap = 64ull << 20;
-constexpr WalkLimits kWalkLimits { 32, 4096, 8 << 20 };
+constexpr WalkLimits kWalkLimits{32, 4096, 8 << 20};
 
 // Whether one of the item's patterns lies in home or temporary folders.
 bool reachesUserFolders(const Item& item);

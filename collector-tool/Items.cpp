@@ -28,10 +28,7 @@ std::optional<ItemSystem> systemNamed(std::string_view name)
     return std::nullopt;
 }
 
-const char* systemName(ItemSystem system)
-{
-    return system == ItemSystem::macosSystem ? "macos" : "linux";
-}
+const char* systemName(ItemSystem system) { return system == ItemSystem::macosSystem ? "macos" : "linux"; }
 
 const std::vector<Item>& collectionItems(ItemSystem system)
 {

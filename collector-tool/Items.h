@@ -23,7 +23,7 @@ struct Item {
     // For listings: how many folder levels below each pattern; 0 is all.
     int listingDepth = 0;
     // Programs whose output is collected before any file is read.
-    std::vector<LiveCommand> commands {};
+    std::vector<LiveCommand> commands{};
     // Limits for this item; 0 takes the defaults of ItemLimits.h, which
     // are stricter for items that reach into folders users can write.
     std::uint64_t byteBudget = 0;

@@ -17,137 +17,133 @@ namespace tarnhollow::tool {
 
 namespace {
 
-    // After the kill, how long to wait for the process to be gone. A process
-    // stuck in the kernel (a dead network mount) may never go; it is left.
-    constexpr int kReapSeconds = 5;
+// After the kill, how long to wait for the process to be gone. A process
+// stuck in the kernel (a dead network mount) may never go; it is left.
+constexpr int kReapSeconds = 5;
 
-    std::string errorText(int error)
-    {
-        return std::strerror(error);
-    }
+std::string errorText(int error) { return std::strerror(error); }
 
-    double secondsSince(const struct timespec& start)
-    {
-        struct timespec t { };
-        ::clock_gettime(CLOCK_MONOTONIC, &t);
-        return static_cast<double>(t.tv_sec - start.tv_sec)
-            + static_cast<double>(t.tv_nsec - start.tv_nsec) / 1e9;
-    }
+double secondsSince(const struct timespec& start)
+{
+    struct timespec t {};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec - start.tv_sec) + static_cast<double>(t.tv_nsec - start.tv_nsec) / 1e9;
+}
 
-    void pause(long milliseconds)
-    {
-        struct timespec step {
-            0, milliseconds * 1000000L
-        };
-        while (::nanosleep(&step, &step) != 0 && errno == EINTR) { }
-    }
-
-    // Root runs only what no other account could have placed or swapped:
-    // every folder on the way and the program itself belong to root (or to
-    // us) and nobody else may write to them.
-    std::string untrustedReason(const std::string& resolved)
-    {
-        const uid_t self = ::geteuid();
-        std::string path;
-        std::size_t from = 0;
-        for (;;) {
-            const std::size_t slash = resolved.find('/', from + 1);
-            path = slash == std::string::npos ? resolved : resolved.substr(0, slash);
-            struct stat st { };
-            if (::lstat(path.empty() ? "/" : path.c_str(), &st) != 0)
-                return path + ": " + errorText(errno);
-            if (st.st_uid != 0 && st.st_uid != self)
-                return path + " belongs to user " + std::to_string(st.st_uid);
-            if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-                return path + " is writable by others";
-            if (slash == std::string::npos) {
-                if (!S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0)
-                    return path + " is not an executable file";
-                return {};
-            }
-            from = slash;
-        }
-    }
-
-    struct SpawnSetup {
-        posix_spawn_file_actions_t actions;
-        posix_spawnattr_t attributes;
-        SpawnSetup()
-        {
-            ::posix_spawn_file_actions_init(&actions);
-            ::posix_spawnattr_init(&attributes);
-        }
-        ~SpawnSetup()
-        {
-            ::posix_spawn_file_actions_destroy(&actions);
-            ::posix_spawnattr_destroy(&attributes);
-        }
-        SpawnSetup(const SpawnSetup&) = delete;
-        SpawnSetup& operator=(const SpawnSetup&) = delete;
+void pause(long milliseconds)
+{
+    struct timespec step {
+        0, milliseconds * 1000000L
     };
+    while (::nanosleep(&step, &step) != 0 && errno == EINTR) {
+    }
+}
 
-    int spawn(const std::string& program, const std::vector<std::string>& argv, int outFd, pid_t& pid)
+// Root runs only what no other account could have placed or swapped:
+// every folder on the way and the program itself belong to root (or to
+// us) and nobody else may write to them.
+std::string untrustedReason(const std::string& resolved)
+{
+    const uid_t self = ::geteuid();
+    std::string path;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t slash = resolved.find('/', from + 1);
+        path = slash == std::string::npos ? resolved : resolved.substr(0, slash);
+        struct stat st {};
+        if (::lstat(path.empty() ? "/" : path.c_str(), &st) != 0)
+            return path + ": " + errorText(errno);
+        if (st.st_uid != 0 && st.st_uid != self)
+            return path + " belongs to user " + std::to_string(st.st_uid);
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            return path + " is writable by others";
+        if (slash == std::string::npos) {
+            if (!S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0)
+                return path + " is not an executable file";
+            return {};
+        }
+        from = slash;
+    }
+}
+
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup()
     {
-        SpawnSetup setup;
-        ::posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_adddup2(&setup.actions, outFd, 1);
-        ::posix_spawn_file_actions_adddup2(&setup.actions, outFd, 2);
-        short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup()
+    {
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+int spawn(const std::string& program, const std::vector<std::string>& argv, int outFd, pid_t& pid)
+{
+    SpawnSetup setup;
+    ::posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_adddup2(&setup.actions, outFd, 1);
+    ::posix_spawn_file_actions_adddup2(&setup.actions, outFd, 2);
+    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
 #if defined(__APPLE__)
-        // Nothing of ours but the three standard descriptors reaches the child.
-        flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
+    // Nothing of ours but the three standard descriptors reaches the child.
+    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
 #elif defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
-        ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
 #endif
-        ::posix_spawnattr_setflags(&setup.attributes, flags);
-        ::posix_spawnattr_setpgroup(&setup.attributes, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::posix_spawnattr_setsigmask(&setup.attributes, &none);
-        // The collector ignores SIGPIPE and SIGXFSZ; its children must not inherit that.
-        sigset_t all;
-        sigfillset(&all);
-        sigdelset(&all, SIGKILL);
-        sigdelset(&all, SIGSTOP);
-        ::posix_spawnattr_setsigdefault(&setup.attributes, &all);
+    ::posix_spawnattr_setflags(&setup.attributes, flags);
+    ::posix_spawnattr_setpgroup(&setup.attributes, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::posix_spawnattr_setsigmask(&setup.attributes, &none);
+    // The collector ignores SIGPIPE and SIGXFSZ; its children must not inherit that.
+    sigset_t all;
+    sigfillset(&all);
+    sigdelset(&all, SIGKILL);
+    sigdelset(&all, SIGSTOP);
+    ::posix_spawnattr_setsigdefault(&setup.attributes, &all);
 
-        std::vector<char*> args;
-        for (const auto& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        char* environment[] = { nullptr };
-        return ::posix_spawn(
-            &pid, program.c_str(), &setup.actions, &setup.attributes, args.data(), environment);
+    std::vector<char*> args;
+    for (const auto& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    char* environment[] = {nullptr};
+    return ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, args.data(), environment);
+}
+
+// Whether the child has ended, without reaping it: while it is a zombie
+// its process group number cannot be taken by anyone else.
+bool hasEnded(pid_t pid)
+{
+    siginfo_t info;
+    std::memset(&info, 0, sizeof info);
+    for (;;) {
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+            return info.si_pid == pid;
+        if (errno != EINTR)
+            return true; // nothing left to wait for
     }
+}
 
-    // Whether the child has ended, without reaping it: while it is a zombie
-    // its process group number cannot be taken by anyone else.
-    bool hasEnded(pid_t pid)
-    {
-        siginfo_t info;
-        std::memset(&info, 0, sizeof info);
-        for (;;) {
-            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
-                return info.si_pid == pid;
-            if (errno != EINTR)
-                return true; // nothing left to wait for
+bool reap(pid_t pid, int& status, bool block)
+{
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+        if (done == pid)
+            return true;
+        if (done == 0)
+            return false;
+        if (errno != EINTR) {
+            status = 0;
+            return true;
         }
     }
-
-    bool reap(pid_t pid, int& status, bool block)
-    {
-        for (;;) {
-            const pid_t done = ::waitpid(pid, &status, block ? 0 : WNOHANG);
-            if (done == pid)
-                return true;
-            if (done == 0)
-                return false;
-            if (errno != EINTR) {
-                status = 0;
-                return true;
-            }
-        }
-    }
+}
 
 } // namespace
 
@@ -155,25 +151,25 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
 {
     using Outcome = LiveResult::Outcome;
     if (command.argv.empty() || command.argv[0].empty() || command.argv[0][0] != '/')
-        return { Outcome::failed, 0, "not run: the program is not given by its full path" };
+        return {Outcome::failed, 0, "not run: the program is not given by its full path"};
 
     char resolved[PATH_MAX];
     if (::realpath(command.argv[0].c_str(), resolved) == nullptr) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
-            return { Outcome::missing, 0, "no " + command.argv[0] };
-        return { Outcome::failed, 0, "not run: " + errorText(error) };
+            return {Outcome::missing, 0, "no " + command.argv[0]};
+        return {Outcome::failed, 0, "not run: " + errorText(error)};
     }
     if (const std::string reason = untrustedReason(resolved); !reason.empty())
-        return { Outcome::failed, 0, "not run: " + reason };
+        return {Outcome::failed, 0, "not run: " + reason};
 
     // The standard descriptors are about to be replaced; keep the output apart from them.
     int target = outFd;
     if (outFd >= 0 && outFd <= 2)
         target = ::fcntl(outFd, F_DUPFD_CLOEXEC, 3);
     if (target < 0)
-        return { Outcome::failed, 0, "not run: no file for its output" };
-    struct timespec start { };
+        return {Outcome::failed, 0, "not run: no file for its output"};
+    struct timespec start {};
     ::clock_gettime(CLOCK_MONOTONIC, &start);
     pid_t pid = 0;
     // argv[0] stays as given: multi-call programs choose their part by it.
@@ -182,8 +178,8 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
         ::close(target);
     if (spawned != 0) {
         if (spawned == ENOENT)
-            return { Outcome::missing, 0, "no " + command.argv[0] };
-        return { Outcome::failed, 0, "could not start: " + errorText(spawned) };
+            return {Outcome::missing, 0, "no " + command.argv[0]};
+        return {Outcome::failed, 0, "could not start: " + errorText(spawned)};
     }
 
     const int seconds = command.timeoutSeconds > 0 ? command.timeoutSeconds : 1;
@@ -204,18 +200,18 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
     if (!timedOut) {
         reap(pid, status, true);
         if (WIFSIGNALED(status))
-            return { Outcome::failed, 0, "ended by signal " + std::to_string(WTERMSIG(status)) };
+            return {Outcome::failed, 0, "ended by signal " + std::to_string(WTERMSIG(status))};
         const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
-        return { Outcome::ran, code, "" };
+        return {Outcome::ran, code, ""};
     }
     ::kill(pid, SIGKILL);
     const std::string killed = "killed after " + std::to_string(seconds) + " s";
     while (!reap(pid, status, false)) {
         if (secondsSince(start) >= limit + kReapSeconds)
-            return { Outcome::timedOut, 0, killed + ", and still not gone; left behind" };
+            return {Outcome::timedOut, 0, killed + ", and still not gone; left behind"};
         pause(20);
     }
-    return { Outcome::timedOut, 0, killed };
+    return {Outcome::timedOut, 0, killed};
 }
 
 } // namespace tarnhollow::tool

@@ -11,84 +11,80 @@ namespace tarnhollow::tool {
 
 namespace {
 
-    constexpr int kAttempts = 200;
+constexpr int kAttempts = 200;
 
-    bool sameFile(const struct stat& a, const struct stat& b)
-    {
-        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-    }
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-    // Creates name exclusively; never opens what is already there.
-    int createExclusive(int folder, const std::string& name)
-    {
-        const int fd
-            = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        return fd >= 0 ? fd : -errno;
-    }
+// Creates name exclusively; never opens what is already there.
+int createExclusive(int folder, const std::string& name)
+{
+    const int fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0 ? fd : -errno;
+}
 
-    // Removes name only while it is still the file we hold.
-    void unlinkIfOurs(int folder, const std::string& name, int fd)
-    {
-        struct stat mine { };
-        struct stat there { };
-        if (::fstat(fd, &mine) == 0 && ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0
-            && sameFile(mine, there))
-            ::unlinkat(folder, name.c_str(), 0);
-    }
+// Removes name only while it is still the file we hold.
+void unlinkIfOurs(int folder, const std::string& name, int fd)
+{
+    struct stat mine {};
+    struct stat there {};
+    if (::fstat(fd, &mine) == 0 && ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        sameFile(mine, there))
+        ::unlinkat(folder, name.c_str(), 0);
+}
 
-    // Gives the open file fd the name, never replacing anything. 0 or errno.
-    int linkExclusive(int folder, int fd, const std::string& from, const std::string& to)
-    {
-        if (from.empty()) {
+// Gives the open file fd the name, never replacing anything. 0 or errno.
+int linkExclusive(int folder, int fd, const std::string& from, const std::string& to)
+{
+    if (from.empty()) {
 #ifdef AT_EMPTY_PATH
-            if (::linkat(fd, "", folder, to.c_str(), AT_EMPTY_PATH) == 0)
-                return 0;
-            if (errno != ENOENT && errno != EPERM)
-                return errno;
-            const std::string self = "/proc/self/fd/" + std::to_string(fd);
-            return ::linkat(AT_FDCWD, self.c_str(), folder, to.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+        if (::linkat(fd, "", folder, to.c_str(), AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT && errno != EPERM)
+            return errno;
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        return ::linkat(AT_FDCWD, self.c_str(), folder, to.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 #else
-            (void)fd; // only Linux can name an open file
-            return ENOTSUP;
+        (void)fd; // only Linux can name an open file
+        return ENOTSUP;
 #endif
-        }
+    }
 #if defined(__linux__)
-        if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
-            return 0;
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-            return errno;
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
 #elif defined(__APPLE__)
-        if (::renameatx_np(folder, from.c_str(), folder, to.c_str(), RENAME_EXCL) == 0)
-            return 0;
-        if (errno != ENOTSUP && errno != EINVAL)
-            return errno;
+    if (::renameatx_np(folder, from.c_str(), folder, to.c_str(), RENAME_EXCL) == 0)
+        return 0;
+    if (errno != ENOTSUP && errno != EINVAL)
+        return errno;
 #endif
-        // File systems without an exclusive rename (some removable media).
-        if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
-            ::unlinkat(folder, from.c_str(), 0);
-            return 0;
-        }
-        if (errno == EEXIST)
-            return EEXIST;
-        struct stat st { };
-        if (::fstatat(folder, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            return EEXIST;
-        return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
+    // File systems without an exclusive rename (some removable media).
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
+        ::unlinkat(folder, from.c_str(), 0);
+        return 0;
     }
+    if (errno == EEXIST)
+        return EEXIST;
+    struct stat st {};
+    if (::fstatat(folder, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
+}
 
-    bool writeAll(int fd, const std::string& text)
-    {
-        std::size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+bool writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
     }
+    return true;
+}
 
 } // namespace
 
@@ -145,11 +141,11 @@ int OutputFolder::createArchiveFile(const std::string& base)
 }
 
 int OutputFolder::publish(int fd, const std::string& base, const std::string& sha256Hex, uid_t uid, gid_t gid,
-    bool chown, std::string& name)
+                          bool chown, std::string& name)
 {
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         const std::string candidate = candidateName(base, attempt) + ".zip";
-        struct stat st { };
+        struct stat st {};
         if (::fstatat(fd_, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
         const std::string sidecarName = candidate + ".sha256";
@@ -171,9 +167,9 @@ int OutputFolder::publish(int fd, const std::string& base, const std::string& sh
             return linked;
         // A placeholder swapped for someone else's file while it was renamed
         // by name: what now bears the name must be the file we wrote.
-        struct stat mine { };
-        if (::fstat(fd, &mine) != 0 || ::fstatat(fd_, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
-            || !sameFile(mine, st))
+        struct stat mine {};
+        if (::fstat(fd, &mine) != 0 || ::fstatat(fd_, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !sameFile(mine, st))
             return EXDEV;
         if (!partName_.empty())
             unlinkIfOurs(fd_, partName_, fd);

@@ -31,8 +31,8 @@ public:
     // Gives the written file (fd) its final name "<base>[-n].zip", with
     // "<name>.sha256" beside it in sha256sum's format. 0 or errno; name is
     // the archive's file name.
-    int publish(int fd, const std::string& base, const std::string& sha256Hex, uid_t uid, gid_t gid,
-        bool chown, std::string& name);
+    int publish(int fd, const std::string& base, const std::string& sha256Hex, uid_t uid, gid_t gid, bool chown,
+                std::string& name);
 
     // Removes the placeholder name if publishing never happened.
     void discard(int fd);

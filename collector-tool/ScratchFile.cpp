@@ -14,23 +14,23 @@ namespace tarnhollow::tool {
 
 namespace {
 
-    constexpr std::size_t kBufferSize = 256 << 10;
+constexpr std::size_t kBufferSize = 256 << 10;
 
-    bool writeAll(int fd, const char* data, std::size_t size, int& error)
-    {
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, size);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                error = errno;
-                return false;
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
+bool writeAll(int fd, const char* data, std::size_t size, int& error)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
         }
-        return true;
+        data += n;
+        size -= static_cast<std::size_t>(n);
     }
+    return true;
+}
 
 } // namespace
 
@@ -41,10 +41,10 @@ ScratchFile::~ScratchFile()
 }
 
 ScratchFile::ScratchFile(ScratchFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1))
-    , error_(other.error_)
-    , size_(other.size_)
-    , buffer_(std::move(other.buffer_))
+    : fd_(std::exchange(other.fd_, -1)),
+      error_(other.error_),
+      size_(other.size_),
+      buffer_(std::move(other.buffer_))
 {
 }
 
@@ -108,7 +108,7 @@ bool ScratchFile::append(const void* data, std::size_t size)
 
 void ScratchFile::syncSize()
 {
-    struct stat st { };
+    struct stat st {};
     if (fd_ >= 0 && flush() && ::fstat(fd_, &st) == 0)
         size_ = static_cast<std::uint64_t>(st.st_size);
 }

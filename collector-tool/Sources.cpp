@@ -19,84 +19,78 @@ namespace tarnhollow::tool {
 namespace {
 
 #ifdef O_NOATIME
-    constexpr int kNoAtime = O_NOATIME;
+constexpr int kNoAtime = O_NOATIME;
 #else
-    constexpr int kNoAtime = 0;
+constexpr int kNoAtime = 0;
 #endif
 
-    // Neither reading nor listing may change the access time where the system
-    // lets us say so; O_NOATIME is refused for files of other owners without
-    // the capability, then we go on without it.
-    int openNoAtime(int dirFd, const char* name, int flags)
-    {
-        int fd = ::openat(dirFd, name, flags | kNoAtime);
-        if (fd < 0 && errno == EPERM && kNoAtime != 0)
-            fd = ::openat(dirFd, name, flags);
-        return fd;
-    }
+// Neither reading nor listing may change the access time where the system
+// lets us say so; O_NOATIME is refused for files of other owners without
+// the capability, then we go on without it.
+int openNoAtime(int dirFd, const char* name, int flags)
+{
+    int fd = ::openat(dirFd, name, flags | kNoAtime);
+    if (fd < 0 && errno == EPERM && kNoAtime != 0)
+        fd = ::openat(dirFd, name, flags);
+    return fd;
+}
 
-    std::vector<std::string> split(const std::string& text, char separator)
-    {
-        std::vector<std::string> parts;
-        std::size_t i = 0;
-        while (i <= text.size()) {
-            const std::size_t j = text.find(separator, i);
-            const std::size_t end = j == std::string::npos ? text.size() : j;
-            if (end > i)
-                parts.push_back(text.substr(i, end - i));
-            i = end + 1;
+std::vector<std::string> split(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i <= text.size()) {
+        const std::size_t j = text.find(separator, i);
+        const std::size_t end = j == std::string::npos ? text.size() : j;
+        if (end > i)
+            parts.push_back(text.substr(i, end - i));
+        i = end + 1;
+    }
+    return parts;
+}
+
+bool isWildcard(const std::string& part) { return part.find_first_of("*?[") != std::string::npos; }
+
+std::string joined(const std::string& prefix, const std::string& name)
+{
+    return prefix == "/" ? "/" + name : prefix + "/" + name;
+}
+
+// Sorted names of a folder's entries, without "." and "..", at most
+// budget bytes of them; cut tells whether some were left out.
+bool readNames(int fd, std::vector<std::string>& names, std::size_t budget, bool& cut)
+{
+    cut = false;
+    std::size_t used = 0;
+    const int copy = ::dup(fd);
+    if (copy < 0)
+        return false;
+    DIR* dir = ::fdopendir(copy);
+    if (dir == nullptr) {
+        ::close(copy);
+        return false;
+    }
+    errno = 0;
+    while (dirent* entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        const std::size_t cost = std::strlen(entry->d_name) + sizeof(std::string);
+        if (used + cost > budget) {
+            cut = true;
+            break;
         }
-        return parts;
+        used += cost;
+        names.emplace_back(entry->d_name);
     }
+    const bool ok = errno == 0;
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return ok;
+}
 
-    bool isWildcard(const std::string& part)
-    {
-        return part.find_first_of("*?[") != std::string::npos;
-    }
+std::string errorText(int error) { return std::strerror(error); }
 
-    std::string joined(const std::string& prefix, const std::string& name)
-    {
-        return prefix == "/" ? "/" + name : prefix + "/" + name;
-    }
-
-    // Sorted names of a folder's entries, without "." and "..", at most
-    // budget bytes of them; cut tells whether some were left out.
-    bool readNames(int fd, std::vector<std::string>& names, std::size_t budget, bool& cut)
-    {
-        cut = false;
-        std::size_t used = 0;
-        const int copy = ::dup(fd);
-        if (copy < 0)
-            return false;
-        DIR* dir = ::fdopendir(copy);
-        if (dir == nullptr) {
-            ::close(copy);
-            return false;
-        }
-        errno = 0;
-        while (dirent* entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-                continue;
-            const std::size_t cost = std::strlen(entry->d_name) + sizeof(std::string);
-            if (used + cost > budget) {
-                cut = true;
-                break;
-            }
-            used += cost;
-            names.emplace_back(entry->d_name);
-        }
-        const bool ok = errno == 0;
-        ::closedir(dir);
-        std::sort(names.begin(), names.end());
-        return ok;
-    }
-
-    std::string errorText(int error)
-    {
-        return std::strerror(error);
-    }
-
-    constexpr std::size_t kMatchNameBytes = 8 << 20;
+constexpr std::size_t kMatchNameBytes = 8 << 20;
 
 } // namespace
 
@@ -133,10 +127,7 @@ bool SourceTree::open(const std::string& root, std::string& error)
     return rootFd_ >= 0;
 }
 
-void SourceTree::exclude(dev_t dev, ino_t ino)
-{
-    excluded_.emplace_back(dev, ino);
-}
+void SourceTree::exclude(dev_t dev, ino_t ino) { excluded_.emplace_back(dev, ino); }
 
 int SourceTree::openFolder(int dirFd, const std::string& name) const
 {
@@ -144,18 +135,17 @@ int SourceTree::openFolder(int dirFd, const std::string& name) const
 }
 
 bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string& path, Node& node,
-    const ProblemHandler& problem) const
+                          const ProblemHandler& problem) const
 {
-    struct stat st { };
+    struct stat st {};
     if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT)
             problem(path, "cannot examine: " + errorText(errno));
         return false;
     }
-    if (std::find(excluded_.begin(), excluded_.end(), std::make_pair(st.st_dev, st.st_ino))
-        != excluded_.end())
+    if (std::find(excluded_.begin(), excluded_.end(), std::make_pair(st.st_dev, st.st_ino)) != excluded_.end())
         return false;
-    node = Node {};
+    node = Node{};
     node.path = path;
     node.mode = st.st_mode;
     node.uid = st.st_uid;
@@ -176,11 +166,10 @@ bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string&
     node.atime = st.st_atim;
     node.ctime = st.st_ctim;
 #ifdef STATX_BTIME
-    struct statx sx { };
-    if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME, &sx) == 0
-        && (sx.stx_mask & STATX_BTIME) != 0) {
-        node.birthtime
-            = { static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec) };
+    struct statx sx {};
+    if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME, &sx) == 0 &&
+        (sx.stx_mask & STATX_BTIME) != 0) {
+        node.birthtime = {static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)};
         node.hasBirthtime = true;
     }
 #endif
@@ -202,16 +191,17 @@ bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string&
 }
 
 void SourceTree::expand(const std::string& pattern, int maxDepth, const WalkLimits& limits,
-    const std::function<bool(Node&)>& visit, const ProblemHandler& problem, const CutHandler& cut) const
+                        const std::function<bool(Node&)>& visit, const ProblemHandler& problem,
+                        const CutHandler& cut) const
 {
     const auto parts = split(pattern, '/');
     if (!parts.empty())
         match(rootFd_, "/", parts, 0, maxDepth, limits, visit, problem, cut);
 }
 
-bool SourceTree::match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts,
-    std::size_t index, int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
-    const ProblemHandler& problem, const CutHandler& cut) const
+bool SourceTree::match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
+                       int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
+                       const ProblemHandler& problem, const CutHandler& cut) const
 {
     const std::string& part = parts[index];
     std::vector<std::string> names;
@@ -225,8 +215,7 @@ bool SourceTree::match(int dirFd, const std::string& prefix, const std::vector<s
             return true;
         }
         if (partial)
-            cut(prefix,
-                "folder holds too many names; only the first " + std::to_string(all.size()) + " looked at");
+            cut(prefix, "folder holds too many names; only the first " + std::to_string(all.size()) + " looked at");
         for (auto& name : all)
             if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0)
                 names.push_back(std::move(name));
@@ -278,8 +267,8 @@ int SourceTree::openFile(const std::string& path) const
     return openBelowRoot(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 
-std::unique_ptr<SourceTree::Walker> SourceTree::walk(const std::string& path, int maxDepth,
-    const WalkLimits& limits, const ProblemHandler& problem, const CutHandler& cut) const
+std::unique_ptr<SourceTree::Walker> SourceTree::walk(const std::string& path, int maxDepth, const WalkLimits& limits,
+                                                     const ProblemHandler& problem, const CutHandler& cut) const
 {
     const int fd = openBelowRoot(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -295,7 +284,7 @@ int SourceTree::openBelowRoot(const std::string& path, int flags) const
     const std::string relative = start == std::string::npos ? std::string(".") : path.substr(start);
 #ifdef __linux__
     // No link anywhere on the way: the path must lead where it led when listed.
-    open_how how {};
+    open_how how{};
     how.flags = static_cast<std::uint64_t>(flags | kNoAtime);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
     long fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
@@ -322,12 +311,12 @@ struct SourceTree::Walker::Frame {
 };
 
 SourceTree::Walker::Walker(const SourceTree& tree, int folderFd, const std::string& path, int maxDepth,
-    const WalkLimits& limits, ProblemHandler problem, CutHandler cut)
-    : tree_(tree)
-    , maxDepth_(maxDepth)
-    , limits_(limits)
-    , problem_(std::move(problem))
-    , cut_(std::move(cut))
+                           const WalkLimits& limits, ProblemHandler problem, CutHandler cut)
+    : tree_(tree),
+      maxDepth_(maxDepth),
+      limits_(limits),
+      problem_(std::move(problem)),
+      cut_(std::move(cut))
 {
     push(folderFd, path);
 }
@@ -349,8 +338,7 @@ void SourceTree::Walker::push(int fd, const std::string& path)
         frame->nameBytes += name.size() + sizeof(std::string);
     nameBytes_ += frame->nameBytes;
     if (partial)
-        cut_(path,
-            "folder holds too many names; only the first " + std::to_string(frame->names.size()) + " taken");
+        cut_(path, "folder holds too many names; only the first " + std::to_string(frame->names.size()) + " taken");
     stack_.push_back(std::move(frame));
 }
 
@@ -367,7 +355,7 @@ bool SourceTree::Walker::next(Node& node)
         const std::string path = joined(top.path, name);
         if (path.size() > limits_.maxPathBytes) {
             cut_(path.substr(0, limits_.maxPathBytes) + "…",
-                "path longer than " + std::to_string(limits_.maxPathBytes) + " bytes; left out");
+                 "path longer than " + std::to_string(limits_.maxPathBytes) + " bytes; left out");
             continue;
         }
         if (!tree_.makeNode(top.fd, name, path, node, problem_))
@@ -375,8 +363,7 @@ bool SourceTree::Walker::next(Node& node)
         const int depth = static_cast<int>(stack_.size());
         bool deeper = maxDepth_ <= 0 || depth < maxDepth_;
         if (S_ISDIR(node.mode) && deeper && depth >= limits_.maxDepth) {
-            cut_(path,
-                "more than " + std::to_string(limits_.maxDepth) + " folder levels; nothing below taken");
+            cut_(path, "more than " + std::to_string(limits_.maxDepth) + " folder levels; nothing below taken");
             deeper = false;
         }
         if (S_ISDIR(node.mode) && deeper) {

@@ -20,10 +20,10 @@ struct Node {
     uid_t uid = 0;
     gid_t gid = 0;
     std::uint64_t size = 0;
-    struct timespec mtime { };
-    struct timespec atime { };
-    struct timespec ctime { };
-    struct timespec birthtime { }; // when hasBirthtime
+    struct timespec mtime {};
+    struct timespec atime {};
+    struct timespec ctime {};
+    struct timespec birthtime {}; // when hasBirthtime
     bool hasBirthtime = false;
     dev_t dev = 0;
     ino_t ino = 0;
@@ -65,23 +65,23 @@ public:
     // nothing below when < 0).
     // Returning false from visit stops the expansion.
     void expand(const std::string& pattern, int maxDepth, const WalkLimits& limits,
-        const std::function<bool(Node&)>& visit, const ProblemHandler& problem, const CutHandler& cut) const;
+                const std::function<bool(Node&)>& visit, const ProblemHandler& problem, const CutHandler& cut) const;
     // Opens a regular file for reading without changing it: returns the file
     // descriptor or -errno.
     int openFile(const std::string& path) const;
     // A walk below the folder at path (listed earlier), or none with the
     // reason given to problem.
     std::unique_ptr<Walker> walk(const std::string& path, int maxDepth, const WalkLimits& limits,
-        const ProblemHandler& problem, const CutHandler& cut) const;
+                                 const ProblemHandler& problem, const CutHandler& cut) const;
 
 private:
     bool makeNode(int dirFd, const std::string& name, const std::string& path, Node& node,
-        const ProblemHandler& problem) const;
+                  const ProblemHandler& problem) const;
     int openFolder(int dirFd, const std::string& name) const;
     int openBelowRoot(const std::string& path, int flags) const;
     bool match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
-        int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
-        const ProblemHandler& problem, const CutHandler& cut) const;
+               int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
+               const ProblemHandler& problem, const CutHandler& cut) const;
 
     int rootFd_ = -1;
     std::vector<std::pair<dev_t, ino_t>> excluded_;
@@ -93,8 +93,8 @@ class SourceTree::Walker {
 public:
     // Takes ownership of folderFd; path is the folder's own path.
     // maxDepth: the caller's own depth (0: no limit but the walk limits).
-    Walker(const SourceTree& tree, int folderFd, const std::string& path, int maxDepth,
-        const WalkLimits& limits, ProblemHandler problem, CutHandler cut);
+    Walker(const SourceTree& tree, int folderFd, const std::string& path, int maxDepth, const WalkLimits& limits,
+           ProblemHandler problem, CutHandler cut);
     ~Walker();
     Walker(const Walker&) = delete;
     Walker& operator=(const Walker&) = delete;

@@ -9,22 +9,22 @@ namespace tarnhollow::tool {
 
 namespace {
 
-    // Length of the valid UTF-8 sequence at the start of s, or 0; C1
-    // controls count as invalid, since they can move a terminal's cursor as
-    // well as the C0 ones.
-    std::size_t validSequence(std::string_view s)
-    {
-        const utf8::Decoded d = utf8::decodeAt(s, 0);
-        return d.code >= 0x80 && d.code <= 0x9F ? 0 : d.length;
-    }
+// Length of the valid UTF-8 sequence at the start of s, or 0; C1
+// controls count as invalid, since they can move a terminal's cursor as
+// well as the C0 ones.
+std::size_t validSequence(std::string_view s)
+{
+    const utf8::Decoded d = utf8::decodeAt(s, 0);
+    return d.code >= 0x80 && d.code <= 0x9F ? 0 : d.length;
+}
 
-    void appendEscaped(std::string& out, unsigned char c)
-    {
-        static const char digits[] = "0123456789ABCDEF";
-        out += '%';
-        out += digits[c >> 4];
-        out += digits[c & 0xF];
-    }
+void appendEscaped(std::string& out, unsigned char c)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    out += '%';
+    out += digits[c >> 4];
+    out += digits[c & 0xF];
+}
 
 } // namespace
 
@@ -54,17 +54,17 @@ std::string escapeName(std::string_view bytes)
 
 std::string isoUtc(const struct timespec& t)
 {
-    struct tm tm { };
+    struct tm tm {};
     gmtime_r(&t.tv_sec, &tm);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%09ldZ", tm.tm_year + 1900, tm.tm_mon + 1,
-        tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long>(t.tv_nsec));
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%09ldZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long>(t.tv_nsec));
     return buf;
 }
 
 std::string compactUtc(std::time_t t)
 {
-    struct tm tm { };
+    struct tm tm {};
     gmtime_r(&t, &tm);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &tm);
@@ -110,8 +110,8 @@ std::string fileNameSafe(std::string_view text)
 {
     std::string out;
     for (char c : text) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
-            || c == '_' || c == '.';
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                        c == '_' || c == '.';
         out += ok ? c : '_';
     }
     while (!out.empty() && out.front() == '.')

@@ -48,10 +48,7 @@ int fail(const std::string& sentence)
     return 1;
 }
 
-std::string quoted(const std::string& path)
-{
-    return "「" + tool::escapeName(path) + "」";
-}
+std::string quoted(const std::string& path) { return "「" + tool::escapeName(path) + "」"; }
 
 int failWriting(int error, const std::string& folder, const std::string& detail)
 {
@@ -59,25 +56,21 @@ int failWriting(int error, const std::string& folder, const std::string& detail)
     case EACCES:
     case EPERM:
     case EROFS:
-        return fail(
-            "出力先フォルダー" + quoted(folder) + "に書き込めないため、アーカイブを保存できませんでした。");
+        return fail("出力先フォルダー" + quoted(folder) + "に書き込めないため、アーカイブを保存できませんでした。");
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
-        return fail("出力先" + quoted(folder)
-            + "のディスクがいっぱいになったため、アーカイブを保存できませんでした。");
+        return fail("出力先" + quoted(folder) + "のディスクがいっぱいになったため、アーカイブを保存できませんでした。");
     case EFBIG:
-        return fail("アーカイブが出力先" + quoted(folder)
-            + "のファイルシステムで扱えるファイルの大きさを超えたため、保存できませんでした。");
+        return fail("アーカイブが出力先" + quoted(folder) +
+                    "のファイルシステムで扱えるファイルの大きさを超えたため、保存できませんでした。");
     case ENOENT:
     case ENOTDIR:
-        return fail(
-            "出力先フォルダー" + quoted(folder) + "が見つからないため、アーカイブを保存できませんでした。");
+        return fail("出力先フォルダー" + quoted(folder) + "が見つからないため、アーカイブを保存できませんでした。");
     default:
-        return fail("出力先" + quoted(folder)
-            + "への書き込みに失敗したため、アーカイブを保存できませんでした（"
-            + tool::escapeName(detail.empty() ? std::strerror(error) : detail) + "）。");
+        return fail("出力先" + quoted(folder) + "への書き込みに失敗したため、アーカイブを保存できませんでした（" +
+                    tool::escapeName(detail.empty() ? std::strerror(error) : detail) + "）。");
     }
 }
 
@@ -100,8 +93,8 @@ Owner ownerFromEnvironment()
     if (uidText == nullptr || gidText == nullptr) {
         owner.note = "owner: SUDO_UID or SUDO_GID not set, the archive stays with root";
     } else if (!tool::parseDecimal(uidText, maxId, uid) || !tool::parseDecimal(gidText, maxId, gid)) {
-        owner.note = "owner: SUDO_UID or SUDO_GID malformed (\"" + std::string(uidText) + "\", \"" + gidText
-            + "\"), the archive stays with root";
+        owner.note = "owner: SUDO_UID or SUDO_GID malformed (\"" + std::string(uidText) + "\", \"" + gidText +
+                     "\"), the archive stays with root";
     } else {
         owner.valid = true;
         owner.uid = static_cast<uid_t>(uid);
@@ -142,10 +135,10 @@ std::string readSmallFile(const tool::SourceTree& tree, const std::string& path)
 std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::string& root)
 {
     std::vector<std::string> notes;
-    struct utsname names { };
+    struct utsname names {};
     if (::uname(&names) == 0)
-        notes.push_back(std::string("running system: ") + names.sysname + " " + names.release + " "
-            + names.version + " " + names.machine);
+        notes.push_back(std::string("running system: ") + names.sysname + " " + names.release + " " + names.version +
+                        " " + names.machine);
 #ifdef __APPLE__
     const std::string release = readSmallFile(tree, "/System/Library/CoreServices/SystemVersion.plist");
     const std::size_t key = release.find("<key>ProductVersion</key>");
@@ -161,8 +154,7 @@ std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::st
         ::close(probe);
         notes.push_back("full disk access: in effect (TCC.db could be opened)");
     } else {
-        notes.push_back(
-            std::string("full disk access: not in effect (opening TCC.db: ") + std::strerror(errno) + ")");
+        notes.push_back(std::string("full disk access: not in effect (opening TCC.db: ") + std::strerror(errno) + ")");
     }
 #else
     const std::string release = readSmallFile(tree, "/etc/os-release");
@@ -181,7 +173,7 @@ std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::st
 
 int run(int argc, char** argv)
 {
-    struct timespec start { };
+    struct timespec start {};
     ::clock_gettime(CLOCK_REALTIME, &start);
 
     std::string output;
@@ -229,8 +221,7 @@ int run(int argc, char** argv)
     tool::SourceTree tree;
     std::string treeError;
     if (!tree.open(root, treeError))
-        return fail("調べるフォルダー" + quoted(root) + "を開けないため、収集を始められません（" + treeError
-            + "）。");
+        return fail("調べるフォルダー" + quoted(root) + "を開けないため、収集を始められません（" + treeError + "）。");
 
     // The file first: a folder we cannot write to fails at once, not after
     // the whole collection.
@@ -251,7 +242,7 @@ int run(int argc, char** argv)
                 folder.discard(fd);
             ::close(fd);
         }
-    } cleanup { folder, archiveFd };
+    } cleanup{folder, archiveFd};
 
     const Owner owner = ownerFromEnvironment();
     tool::RunInfo info;
@@ -267,25 +258,25 @@ int run(int argc, char** argv)
 
     // Handed over at once, on the open file: the medium tells now whether it
     // keeps an owner and a mode at all.
-    struct stat st { };
+    struct stat st {};
     if (owner.valid && ::fchown(archiveFd, owner.uid, owner.gid) != 0)
         info.notes.push_back(std::string("owner: could not be set: ") + std::strerror(errno));
     ::fchmod(archiveFd, 0600);
     if (::fstat(archiveFd, &st) == 0) {
         // The archive must not collect itself when it lies in a collected folder.
         tree.exclude(st.st_dev, st.st_ino);
-        if ((owner.valid && (st.st_uid != owner.uid || st.st_gid != owner.gid))
-            || (st.st_mode & 07777) != 0600)
-            info.notes.push_back("archive file: the output medium keeps owner " + std::to_string(st.st_uid)
-                + ":" + std::to_string(st.st_gid) + " and mode " + tool::octal(st.st_mode & 07777, 4)
-                + " instead of the ones set (a file system without Unix ownership, such as FAT or exFAT)");
+        if ((owner.valid && (st.st_uid != owner.uid || st.st_gid != owner.gid)) || (st.st_mode & 07777) != 0600)
+            info.notes.push_back(
+                "archive file: the output medium keeps owner " + std::to_string(st.st_uid) + ":" +
+                std::to_string(st.st_gid) + " and mode " + tool::octal(st.st_mode & 07777, 4) +
+                " instead of the ones set (a file system without Unix ownership, such as FAT or exFAT)");
     }
     for (auto& note : systemNotes(tree, root))
         info.notes.push_back(std::move(note));
 
     tool::RunScratch scratch;
     tool::ScratchFile directory;
-    for (tool::ScratchFile* file : { &scratch.manifest, &scratch.timeline, &scratch.log, &directory })
+    for (tool::ScratchFile* file : {&scratch.manifest, &scratch.timeline, &scratch.log, &directory})
         if (const int error = tool::ScratchFile::create(folder.fd(), *file); error != 0)
             return failWriting(-error, output, "");
     scratch.folderFd = folder.fd();
@@ -304,28 +295,25 @@ int run(int argc, char** argv)
         const struct timespec& mtime = st.st_mtim;
 #endif
         if (mtime.tv_sec < start.tv_sec || (mtime.tv_sec == start.tv_sec && mtime.tv_nsec < start.tv_nsec)) {
-            const struct timespec times[2] = { { 0, UTIME_OMIT }, { start.tv_sec + 2, 0 } };
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {start.tv_sec + 2, 0}};
             ::futimens(archiveFd, times);
         }
     }
 
     std::string name;
-    if (const int error
-        = folder.publish(archiveFd, base, archive.sha256(), owner.uid, owner.gid, owner.valid, name);
+    if (const int error = folder.publish(archiveFd, base, archive.sha256(), owner.uid, owner.gid, owner.valid, name);
         error != 0)
         return failWriting(error, output, "");
     cleanup.keep = true;
 
     if (::fstat(archiveFd, &st) == 0 && owner.valid && (st.st_uid != owner.uid || st.st_gid != owner.gid))
-        tool::writeLine(2,
-            "The output medium does not keep file owners: the archive belongs to " + std::to_string(st.st_uid)
-                + ":" + std::to_string(st.st_gid));
+        tool::writeLine(2, "The output medium does not keep file owners: the archive belongs to " +
+                               std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid));
     std::string path = output == "/" ? "/" : output + "/";
     path += name;
-    tool::writeLine(1,
-        "Archive written: " + tool::escapeName(path) + " (" + std::to_string(st.st_size) + " bytes, "
-            + std::to_string(collection.problemCount())
-            + " paths skipped or unreadable, see collection.log)");
+    tool::writeLine(1, "Archive written: " + tool::escapeName(path) + " (" + std::to_string(st.st_size) + " bytes, " +
+                           std::to_string(collection.problemCount()) +
+                           " paths skipped or unreadable, see collection.log)");
     return 0;
 }
 
@@ -341,7 +329,6 @@ int main(int argc, char** argv)
     try {
         return run(argc, argv);
     } catch (const std::exception& e) {
-        return fail(std::string("予期しないエラーのため、収集を中止しました（") + tool::escapeName(e.what())
-            + "）。");
+        return fail(std::string("予期しないエラーのため、収集を中止しました（") + tool::escapeName(e.what()) + "）。");
     }
 }

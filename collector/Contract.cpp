@@ -46,7 +46,9 @@ std::string rootScript()
            "cd / && t=$(/usr/bin/mktemp -d /tmp/tarnhollow.XXXXXXXX) || { printf '%s\\n' \"$8\" >&3; exit 1; }; "
            "/bin/cp -R -- \"$2\" \"$t/tarnhollow\" 2>/dev/null && "
            "[ -f \"$t/tarnhollow\" ] && [ ! -L \"$t/tarnhollow\" ] && "
-           "h=$(" + std::string(hashTool) + " < \"$t/tarnhollow\") && [ \"${h%% *}\" = \"$1\" ] && "
+           "h=$(" +
+           std::string(hashTool) +
+           " < \"$t/tarnhollow\") && [ \"${h%% *}\" = \"$1\" ] && "
            "/bin/chmod 0700 \"$t/tarnhollow\" || { /bin/rm -rf -- \"$t\"; printf '%s\\n' \"$8\" >&3; exit 1; }; "
            "SUDO_UID=$6 SUDO_GID=$7 \"$t/tarnhollow\" -o \"$3\" >&3 2>&3 3>&-; "
            "s=$?; /bin/rm -rf -- \"$t\"; exit $s";
@@ -58,10 +60,9 @@ std::string collectorCommandLine(const CollectorRun& run)
 {
     std::string line = "set --";
     for (const std::string& value :
-         {run.collectorSha256, run.collector.string(), run.outputDir.string(),
-          run.progressFile.parent_path().string(), run.progressFile.filename().string(),
-          std::to_string(run.userID), std::to_string(run.groupID), std::string(collectorChanged),
-          std::string(progressFileUnsafe)})
+         {run.collectorSha256, run.collector.string(), run.outputDir.string(), run.progressFile.parent_path().string(),
+          run.progressFile.filename().string(), std::to_string(run.userID), std::to_string(run.groupID),
+          std::string(collectorChanged), std::string(progressFileUnsafe)})
         line += " " + shellQuote(value);
     return line + "; " + rootScript();
 }

@@ -43,12 +43,10 @@ struct CollectorRun {
 };
 
 // Shown when the program found in the bundle is not the one that was hashed.
-inline constexpr std::string_view collectorChanged =
-    "収集ツールが開始後に変更されたため、実行を中止しました";
+inline constexpr std::string_view collectorChanged = "収集ツールが開始後に変更されたため、実行を中止しました";
 // Shown when the progress file is not the user's own regular file in the
 // user's own private folder.
-inline constexpr std::string_view progressFileUnsafe =
-    "進捗ファイルが安全な場所にないため、実行を中止しました";
+inline constexpr std::string_view progressFileUnsafe = "進捗ファイルが安全な場所にないため、実行を中止しました";
 
 // The shell command that runs the collector as root. The data comes first,
 // quoted, as positional parameters; the fixed script after it copies the

@@ -30,9 +30,8 @@ public:
     virtual void setupMenu() = 0;
     // Styles and lays out the controls in the main window, wires the button
     // to `pressed`, and shows the window.
-    virtual std::unique_ptr<Window> setupWindow(TextField& status, TextField& detail,
-                                                ProgressIndicator& bar, Button& button,
-                                                std::function<void()> pressed) = 0;
+    virtual std::unique_ptr<Window> setupWindow(TextField& status, TextField& detail, ProgressIndicator& bar,
+                                                Button& button, std::function<void()> pressed) = 0;
     // Brings the application to the front, even while another one is active.
     virtual void activateIgnoringOtherApps() = 0;
 };
@@ -42,8 +41,7 @@ class Scheduler {
 public:
     virtual ~Scheduler() = default;
     // A repeating timer whose first tick comes one interval from now.
-    virtual std::unique_ptr<Timer> scheduleRepeatingTimer(double seconds,
-                                                          std::function<void()> tick) = 0;
+    virtual std::unique_ptr<Timer> scheduleRepeatingTimer(double seconds, std::function<void()> tick) = 0;
     // Runs `step` later on the main thread. Safe to call from any thread.
     virtual void postToMainQueue(std::function<void()> step) = 0;
 };
@@ -122,8 +120,8 @@ public:
     virtual bool removeItem(const std::filesystem::path& item) = 0;
     // The immediate entries of a folder, hidden ones included, in the order
     // the file system gives them; nothing when the folder cannot be read.
-    virtual std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
-        const std::filesystem::path& folder) = 0;
+    virtual std::optional<std::vector<std::filesystem::path>>
+    contentsOfDirectory(const std::filesystem::path& folder) = 0;
     // When the entry itself (never a link's target) was last modified; only
     // for a regular file that belongs to the user running the application,
     // since any other entry may have been planted by someone else.

@@ -55,7 +55,7 @@ Result measure(const std::vector<std::string>& args, const std::string& dir)
     }
     Result r;
     int status = 0;
-    struct rusage usage { };
+    struct rusage usage {};
     wait4(pid, &status, 0, &usage);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.peakKiB = usage.ru_maxrss;
@@ -76,11 +76,11 @@ class Text {
 public:
     std::string line()
     {
-        static const char* const words[] = { "session", "opened", "closed", "for", "user", "root", "accepted",
-            "publickey", "from", "port", "ssh2", "kernel", "audit", "started", "stopped", "unit", "cron",
-            "CMD", "failed", "password" };
-        std::string s = "2026-12-06T08:" + std::to_string(next() % 60) + ":" + std::to_string(next() % 60)
-            + " host svc[" + std::to_string(next() % 65536) + "]:";
+        static const char* const words[] = {"session",   "opened", "closed", "for",  "user",   "root",    "accepted",
+                                            "publickey", "from",   "port",   "ssh2", "kernel", "audit",   "started",
+                                            "stopped",   "unit",   "cron",   "CMD",  "failed", "password"};
+        std::string s = "2026-12-06T08:" + std::to_string(next() % 60) + ":" + std::to_string(next() % 60) +
+                        " host svc[" + std::to_string(next() % 65536) + "]:";
         const int n = 4 + static_cast<int>(next() % 10);
         for (int i = 0; i < n; ++i) {
             s += ' ';
@@ -126,7 +126,8 @@ void readAll(const fs::path& root)
         if (!e.is_regular_file())
             continue;
         std::ifstream in(e.path(), std::ios::binary);
-        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) { }
+        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        }
     }
 }
 
@@ -162,10 +163,7 @@ std::uint64_t zipEntries(const fs::path& path)
     return zip64 == std::string::npos ? 0 : le(zip64 + 32, 8);
 }
 
-void file(const fs::path& path, const std::string& content)
-{
-    std::ofstream(path, std::ios::binary) << content;
-}
+void file(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 
 // Built with *at calls: the long chain is longer than any path the system accepts.
 void hostileTree(const fs::path& home, std::uint64_t sparseGiB)
@@ -237,9 +235,9 @@ Case measureTree(const std::string& name, const fs::path& work, const fs::path& 
     inChild([&] { readAll(root); }); // both runs start from a warm cache
     Case c;
     c.name = name;
-    c.zip = measure({ "zip", "-r", "-6", "-q", (theirs / "tree.zip").string(), "." }, root.string());
+    c.zip = measure({"zip", "-r", "-6", "-q", (theirs / "tree.zip").string(), "."}, root.string());
     c.zipEntries = fs::exists(theirs / "tree.zip") ? zipEntries(theirs / "tree.zip") : 0;
-    c.tool = measure({ tool, "-o", ours.string(), "--root", root.string() }, work.string());
+    c.tool = measure({tool, "-o", ours.string(), "--root", root.string()}, work.string());
     const fs::path archive = onlyZip(ours);
     c.toolEntries = archive.empty() ? 0 : zipEntries(archive);
     return c;
@@ -280,8 +278,8 @@ int main(int argc, char** argv)
     const fs::path tree = realistic / "var/log/bench";
     fs::create_directories(tree);
 
-    std::printf("generating %d small files and %d files of %llu MiB, and the hostile home folder, in %s\n",
-        small, large, static_cast<unsigned long long>(largeMiB), work.c_str());
+    std::printf("generating %d small files and %d files of %llu MiB, and the hostile home folder, in %s\n", small,
+                large, static_cast<unsigned long long>(largeMiB), work.c_str());
     inChild([&] {
         Text text;
         for (int i = 0; i < small; ++i) {
@@ -289,31 +287,29 @@ int main(int argc, char** argv)
             if (i % 100 == 0)
                 fs::create_directories(dir);
             writeText(dir / (numbered("f", static_cast<std::uint64_t>(i)) + ".log"),
-                500 + static_cast<std::uint64_t>(i % 7) * 700, text);
+                      500 + static_cast<std::uint64_t>(i % 7) * 700, text);
         }
         for (int i = 0; i < large; ++i)
             writeText(tree / ("large" + std::to_string(i) + ".log"), largeMiB << 20, text);
         hostileTree(hostile / "home/mallory", sparseGiB);
     });
 
-    const Case cases[]
-        = { measureTree("realistic", work, realistic, tool), measureTree("hostile", work, hostile, tool) };
+    const Case cases[] = {measureTree("realistic", work, realistic, tool), measureTree("hostile", work, hostile, tool)};
 
-    std::printf(
-        "\n| tree | program | wall s | peak RSS MiB | entries | status |\n|---|---|---|---|---|---|\n");
+    std::printf("\n| tree | program | wall s | peak RSS MiB | entries | status |\n|---|---|---|---|---|---|\n");
     for (const auto& c : cases) {
         std::printf("| %s | zip -r -6 | %.2f | %.1f | %llu | %d |\n", c.name.c_str(), c.zip.seconds,
-            c.zip.peakKiB / 1024.0, static_cast<unsigned long long>(c.zipEntries), c.zip.status);
+                    c.zip.peakKiB / 1024.0, static_cast<unsigned long long>(c.zipEntries), c.zip.status);
         std::printf("| %s | tarnhollow | %.2f | %.1f | %llu | %d |\n", c.name.c_str(), c.tool.seconds,
-            c.tool.peakKiB / 1024.0, static_cast<unsigned long long>(c.toolEntries), c.tool.status);
+                    c.tool.peakKiB / 1024.0, static_cast<unsigned long long>(c.toolEntries), c.tool.status);
     }
     std::printf("\nrealistic: time ratio tarnhollow / zip %.3f (target at most 1.3)\n",
-        cases[0].tool.seconds / cases[0].zip.seconds);
+                cases[0].tool.seconds / cases[0].zip.seconds);
     std::printf("hostile: tarnhollow %.1f s (target at most 60), peak RSS %.1f MiB (target at most 64)\n",
-        cases[1].tool.seconds, cases[1].tool.peakKiB / 1024.0);
+                cases[1].tool.seconds, cases[1].tool.peakKiB / 1024.0);
 
     // The chain of long names is longer than any path remove_all could name;
     // rm walks it by descriptor.
-    measure({ "rm", "-rf", work.string() }, "/");
+    measure({"rm", "-rf", work.string()}, "/");
     return cases[0].tool.status == 0 && cases[1].tool.status == 0 ? 0 : 1;
 }

@@ -21,9 +21,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -67,10 +67,7 @@ void writeError(std::string_view text)
     }
 }
 
-void writeErrorLine(const std::string& message)
-{
-    writeError("elevate: " + message + "\n");
-}
+void writeErrorLine(const std::string& message) { writeError("elevate: " + message + "\n"); }
 
 std::string errorText(int error) { return std::generic_category().message(error); }
 

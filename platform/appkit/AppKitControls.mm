@@ -17,95 +17,59 @@ AppKitTextField::AppKitTextField(bool wrapping)
 
 AppKitTextField::~AppKitTextField() = default;
 
-void AppKitTextField::setStringValue(const std::string& text)
-{
-    [view_->field setStringValue:toNSString(text)];
-}
+void AppKitTextField::setStringValue(const std::string& text) { [view_->field setStringValue:toNSString(text)]; }
 
-ViewHandle AppKitTextField::view() const
-{
-    return (__bridge ViewHandle)view_->field;
-}
+ViewHandle AppKitTextField::view() const { return (__bridge ViewHandle)view_->field; }
 
 struct AppKitProgressIndicator::View {
     NSProgressIndicator* bar;
 };
 
-AppKitProgressIndicator::AppKitProgressIndicator() : view_(new View{[[NSProgressIndicator alloc] init]}) {}
+AppKitProgressIndicator::AppKitProgressIndicator()
+    : view_(new View{[[NSProgressIndicator alloc] init]})
+{
+}
 
 AppKitProgressIndicator::~AppKitProgressIndicator() = default;
 
-void AppKitProgressIndicator::setHidden(bool hidden)
-{
-    [view_->bar setHidden:hidden ? YES : NO];
-}
+void AppKitProgressIndicator::setHidden(bool hidden) { [view_->bar setHidden:hidden ? YES : NO]; }
 
 void AppKitProgressIndicator::setIndeterminate(bool indeterminate)
 {
     [view_->bar setIndeterminate:indeterminate ? YES : NO];
 }
 
-bool AppKitProgressIndicator::isIndeterminate() const
-{
-    return [view_->bar isIndeterminate] == YES;
-}
+bool AppKitProgressIndicator::isIndeterminate() const { return [view_->bar isIndeterminate] == YES; }
 
-void AppKitProgressIndicator::startAnimation()
-{
-    [view_->bar startAnimation:nil];
-}
+void AppKitProgressIndicator::startAnimation() { [view_->bar startAnimation:nil]; }
 
-void AppKitProgressIndicator::stopAnimation()
-{
-    [view_->bar stopAnimation:nil];
-}
+void AppKitProgressIndicator::stopAnimation() { [view_->bar stopAnimation:nil]; }
 
-void AppKitProgressIndicator::setMinValue(double value)
-{
-    [view_->bar setMinValue:value];
-}
+void AppKitProgressIndicator::setMinValue(double value) { [view_->bar setMinValue:value]; }
 
-void AppKitProgressIndicator::setMaxValue(double value)
-{
-    [view_->bar setMaxValue:value];
-}
+void AppKitProgressIndicator::setMaxValue(double value) { [view_->bar setMaxValue:value]; }
 
-double AppKitProgressIndicator::maxValue() const
-{
-    return [view_->bar maxValue];
-}
+double AppKitProgressIndicator::maxValue() const { return [view_->bar maxValue]; }
 
-void AppKitProgressIndicator::setDoubleValue(double value)
-{
-    [view_->bar setDoubleValue:value];
-}
+void AppKitProgressIndicator::setDoubleValue(double value) { [view_->bar setDoubleValue:value]; }
 
-ViewHandle AppKitProgressIndicator::view() const
-{
-    return (__bridge ViewHandle)view_->bar;
-}
+ViewHandle AppKitProgressIndicator::view() const { return (__bridge ViewHandle)view_->bar; }
 
 struct AppKitButton::View {
     NSButton* button;
 };
 
-AppKitButton::AppKitButton() : view_(new View{[NSButton buttonWithTitle:@"" target:nil action:nil]}) {}
+AppKitButton::AppKitButton()
+    : view_(new View{[NSButton buttonWithTitle:@"" target:nil action:nil]})
+{
+}
 
 AppKitButton::~AppKitButton() = default;
 
-void AppKitButton::setTitle(const std::string& title)
-{
-    [view_->button setTitle:toNSString(title)];
-}
+void AppKitButton::setTitle(const std::string& title) { [view_->button setTitle:toNSString(title)]; }
 
-void AppKitButton::setEnabled(bool enabled)
-{
-    [view_->button setEnabled:enabled ? YES : NO];
-}
+void AppKitButton::setEnabled(bool enabled) { [view_->button setEnabled:enabled ? YES : NO]; }
 
-ViewHandle AppKitButton::view() const
-{
-    return (__bridge ViewHandle)view_->button;
-}
+ViewHandle AppKitButton::view() const { return (__bridge ViewHandle)view_->button; }
 
 } // namespace tarnhollow::appkit

@@ -10,7 +10,10 @@ namespace {
 // dropping this object alone does not stop it.
 class AppKitTimer final : public Timer {
 public:
-    explicit AppKitTimer(NSTimer* timer) : timer_(timer) {}
+    explicit AppKitTimer(NSTimer* timer)
+        : timer_(timer)
+    {
+    }
     void invalidate() override { [timer_ invalidate]; }
 
 private:
@@ -26,7 +29,7 @@ std::unique_ptr<Timer> AppKitScheduler::scheduleRepeatingTimer(double seconds, s
     NSTimer* timer = [NSTimer scheduledTimerWithTimeInterval:seconds
                                                      repeats:YES
                                                        block:^(NSTimer* __unused fired) {
-                                                           tick();
+                                                         tick();
                                                        }];
     return std::make_unique<AppKitTimer>(timer);
 }
@@ -34,7 +37,7 @@ std::unique_ptr<Timer> AppKitScheduler::scheduleRepeatingTimer(double seconds, s
 void AppKitScheduler::postToMainQueue(std::function<void()> step)
 {
     dispatch_async(dispatch_get_main_queue(), ^{
-        step();
+      step();
     });
 }
 

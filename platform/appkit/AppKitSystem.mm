@@ -7,10 +7,7 @@
 
 namespace tarnhollow::appkit {
 
-std::filesystem::path AppKitSystem::bundlePath()
-{
-    return pathOf([[NSBundle mainBundle] bundleURL]);
-}
+std::filesystem::path AppKitSystem::bundlePath() { return pathOf([[NSBundle mainBundle] bundleURL]); }
 
 std::filesystem::path AppKitSystem::temporaryDirectory()
 {
@@ -22,17 +19,11 @@ std::filesystem::path AppKitSystem::homeDirectory()
     return pathOf([[NSFileManager defaultManager] homeDirectoryForCurrentUser]);
 }
 
-std::filesystem::path AppKitSystem::elevationRunner()
-{
-    return "/usr/bin/osascript";
-}
+std::filesystem::path AppKitSystem::elevationRunner() { return "/usr/bin/osascript"; }
 
 // A Mac app is dragged wherever the user wants it; there is no installed copy
 // that the user could not write beside.
-bool AppKitSystem::isInstalledCopy()
-{
-    return false;
-}
+bool AppKitSystem::isInstalledCopy() { return false; }
 
 std::filesystem::path AppKitSystem::desktopDirectory()
 {
@@ -50,19 +41,10 @@ Date AppKitSystem::now()
     return std::chrono::time_point_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now());
 }
 
-uint32_t AppKitSystem::userID()
-{
-    return getuid();
-}
+uint32_t AppKitSystem::userID() { return getuid(); }
 
-uint32_t AppKitSystem::groupID()
-{
-    return getgid();
-}
+uint32_t AppKitSystem::groupID() { return getgid(); }
 
-std::string AppKitSystem::newUUIDString()
-{
-    return toUtf8([[NSUUID UUID] UUIDString]);
-}
+std::string AppKitSystem::newUUIDString() { return toUtf8([[NSUUID UUID] UUIDString]); }
 
 } // namespace tarnhollow::appkit

@@ -52,37 +52,36 @@ LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationH
     const int fd = errorPipe.fileHandleForReading.fileDescriptor;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     dispatch_queue_t queue = dispatch_queue_create("tarnhollow.task.error-output", DISPATCH_QUEUE_SERIAL);
-    dispatch_source_t source = dispatch_source_create(DISPATCH_SOURCE_TYPE_READ,
-                                                      static_cast<uintptr_t>(fd), 0, queue);
+    dispatch_source_t source = dispatch_source_create(DISPATCH_SOURCE_TYPE_READ, static_cast<uintptr_t>(fd), 0, queue);
     // The run's error output; touched only on `queue`.
     auto output = std::make_shared<std::string>();
     dispatch_source_set_event_handler(source, ^{
-        if (!posix::drainAvailable(fd, *output))
-            dispatch_source_cancel(source); // at its end; stop listening
+      if (!posix::drainAvailable(fd, *output))
+          dispatch_source_cancel(source); // at its end; stop listening
     });
     // The pipe owns the descriptor: keep it open until the source lets go.
     dispatch_source_set_cancel_handler(source, ^{
-        (void)errorPipe;
+      (void)errorPipe;
     });
     dispatch_resume(source);
 
     auto handler = std::make_shared<TerminationHandler>(std::move(onTermination));
     [task setTerminationHandler:^(NSTask* ended) {
-        const int32_t status = ended.terminationReason == NSTaskTerminationReasonUncaughtSignal
-                                   ? posix::statusForSignal(ended.terminationStatus)
-                                   : ended.terminationStatus;
-        dispatch_async(queue, ^{
-            // The runner is gone, so everything it wrote is in the pipe by now.
-            // A grandchild that inherited the pipe could hold it open for
-            // ever: take what is there and stop rather than wait for its end.
-            if (dispatch_source_testcancel(source) == 0) {
-                int pending = 0;
-                if (ioctl(fd, FIONREAD, &pending) == 0 && pending > 0)
-                    posix::drainAvailable(fd, *output, static_cast<std::size_t>(pending));
-                dispatch_source_cancel(source);
-            }
-            (*handler)(status, std::move(*output));
-        });
+      const int32_t status = ended.terminationReason == NSTaskTerminationReasonUncaughtSignal
+                                 ? posix::statusForSignal(ended.terminationStatus)
+                                 : ended.terminationStatus;
+      dispatch_async(queue, ^{
+        // The runner is gone, so everything it wrote is in the pipe by now.
+        // A grandchild that inherited the pipe could hold it open for
+        // ever: take what is there and stop rather than wait for its end.
+        if (dispatch_source_testcancel(source) == 0) {
+            int pending = 0;
+            if (ioctl(fd, FIONREAD, &pending) == 0 && pending > 0)
+                posix::drainAvailable(fd, *output, static_cast<std::size_t>(pending));
+            dispatch_source_cancel(source);
+        }
+        (*handler)(status, std::move(*output));
+      });
     }];
 
     NSError* error = nil;

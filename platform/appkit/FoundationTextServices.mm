@@ -12,17 +12,19 @@ namespace {
 
 class FoundationRegularExpression final : public RegularExpression {
 public:
-    explicit FoundationRegularExpression(NSRegularExpression* regex) : regex_(regex) {}
+    explicit FoundationRegularExpression(NSRegularExpression* regex)
+        : regex_(regex)
+    {
+    }
 
     std::vector<Match> matches(std::string_view utf8) const override
     {
-        NSString* text = [[NSString alloc] initWithBytes:utf8.data()
-                                                  length:utf8.size()
-                                                encoding:NSUTF8StringEncoding];
+        NSString* text = [[NSString alloc] initWithBytes:utf8.data() length:utf8.size() encoding:NSUTF8StringEncoding];
         if (text == nil)
             return {}; // not UTF-8: nothing in it can match
-        NSArray<NSTextCheckingResult*>* results =
-            [regex_ matchesInString:text options:0 range:NSMakeRange(0, text.length)];
+        NSArray<NSTextCheckingResult*>* results = [regex_ matchesInString:text
+                                                                  options:0
+                                                                    range:NSMakeRange(0, text.length)];
 
         // Results come left to right and each group lies inside its match, so
         // the offsets are looked up nearly in order.
@@ -62,8 +64,7 @@ std::unique_ptr<RegularExpression> FoundationTextServices::compile(std::string_v
                                                                       options:0
                                                                         error:&error];
     if (regex == nil) {
-        std::fprintf(stderr, "regular expression does not compile: %s\n",
-                     toUtf8(error.localizedDescription).c_str());
+        std::fprintf(stderr, "regular expression does not compile: %s\n", toUtf8(error.localizedDescription).c_str());
         std::abort();
     }
     return std::make_unique<FoundationRegularExpression>(regex);

@@ -14,9 +14,7 @@ namespace tarnhollow::appkit {
 // that it can never end up as a nil argument.
 inline NSString* toNSString(std::string_view utf8)
 {
-    NSString* text = [[NSString alloc] initWithBytes:utf8.data()
-                                              length:utf8.size()
-                                            encoding:NSUTF8StringEncoding];
+    NSString* text = [[NSString alloc] initWithBytes:utf8.data() length:utf8.size() encoding:NSUTF8StringEncoding];
     return text != nil ? text : @"";
 }
 
@@ -33,9 +31,6 @@ inline NSURL* fileURL(const std::filesystem::path& path, bool isDirectory)
     return [NSURL fileURLWithPath:toNSString(path.native()) isDirectory:isDirectory ? YES : NO];
 }
 
-inline std::filesystem::path pathOf(NSURL* url)
-{
-    return std::filesystem::path(toUtf8(url.path));
-}
+inline std::filesystem::path pathOf(NSURL* url) { return std::filesystem::path(toUtf8(url.path)); }
 
 } // namespace tarnhollow::appkit

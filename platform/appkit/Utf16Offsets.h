@@ -13,7 +13,10 @@ namespace tarnhollow::appkit {
 class Utf16Offsets {
 public:
     // `utf8` must be valid UTF-8 and outlive this object.
-    explicit Utf16Offsets(std::string_view utf8) : text_(utf8) {}
+    explicit Utf16Offsets(std::string_view utf8)
+        : text_(utf8)
+    {
+    }
 
     // The byte offset of the character that starts at UTF-16 index `unit`.
     // An index past the end gives the text's length; an index between the

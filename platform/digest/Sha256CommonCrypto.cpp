@@ -16,10 +16,7 @@ Sha256::Sha256()
 
 Sha256::~Sha256() = default;
 
-void Sha256::reset()
-{
-    CC_SHA256_Init(&state_->ctx);
-}
+void Sha256::reset() { CC_SHA256_Init(&state_->ctx); }
 
 void Sha256::update(const void* data, std::size_t size)
 {

@@ -19,15 +19,9 @@ Sha256::Sha256()
     reset();
 }
 
-Sha256::~Sha256()
-{
-    EVP_MD_CTX_free(state_->ctx);
-}
+Sha256::~Sha256() { EVP_MD_CTX_free(state_->ctx); }
 
-void Sha256::reset()
-{
-    EVP_DigestInit_ex(state_->ctx, EVP_sha256(), nullptr);
-}
+void Sha256::reset() { EVP_DigestInit_ex(state_->ctx, EVP_sha256(), nullptr); }
 
 void Sha256::update(const void* data, std::size_t size)
 {

@@ -54,8 +54,8 @@ public:
                 if (begin < 0 || end < begin)
                     match.groups.emplace_back();
                 else
-                    match.groups.emplace_back(utf8.substr(static_cast<std::size_t>(begin),
-                                                          static_cast<std::size_t>(end - begin)));
+                    match.groups.emplace_back(
+                        utf8.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
             }
             found.push_back(std::move(match));
         }

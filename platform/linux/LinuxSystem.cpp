@@ -8,8 +8,8 @@
 #include <array>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <random>
+#include <sstream>
 #include <system_error>
 
 namespace tarnhollow {
@@ -52,10 +52,7 @@ std::filesystem::path LinuxSystem::temporaryDirectoryFrom(const char* tmpdir)
     return "/tmp";
 }
 
-std::filesystem::path LinuxSystem::temporaryDirectory()
-{
-    return temporaryDirectoryFrom(std::getenv("TMPDIR"));
-}
+std::filesystem::path LinuxSystem::temporaryDirectory() { return temporaryDirectoryFrom(std::getenv("TMPDIR")); }
 
 std::filesystem::path LinuxSystem::homeDirectory()
 {

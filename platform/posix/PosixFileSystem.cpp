@@ -14,7 +14,10 @@ namespace {
 
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd)
+        : fd_(fd)
+    {
+    }
     ~FileDescriptor()
     {
         if (fd_ >= 0)
@@ -74,8 +77,8 @@ bool PosixFileSystem::removeItem(const std::filesystem::path& item)
     return std::filesystem::remove(item, error) && !error;
 }
 
-std::optional<std::vector<std::filesystem::path>> PosixFileSystem::contentsOfDirectory(
-    const std::filesystem::path& folder)
+std::optional<std::vector<std::filesystem::path>>
+PosixFileSystem::contentsOfDirectory(const std::filesystem::path& folder)
 {
     DIR* directory = ::opendir(folder.c_str());
     if (!directory)

@@ -13,8 +13,7 @@ public:
     std::optional<FileStatus> regularFileStatus(const std::filesystem::path& file) override; // PosixReadableFile.cpp
     std::unique_ptr<ReadableFile> openRegularFile(const std::filesystem::path& file) override;
     bool removeItem(const std::filesystem::path& item) override;
-    std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
-        const std::filesystem::path& folder) override;
+    std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(const std::filesystem::path& folder) override;
     std::optional<Date> contentModificationDate(const std::filesystem::path& item) override;
 };
 

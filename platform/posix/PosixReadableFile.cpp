@@ -22,7 +22,10 @@ std::optional<FileStatus> regularOnly(const struct stat& info)
 
 class PosixReadableFile final : public ReadableFile {
 public:
-    explicit PosixReadableFile(int fd) : fd_(fd) {}
+    explicit PosixReadableFile(int fd)
+        : fd_(fd)
+    {
+    }
     ~PosixReadableFile() override { ::close(fd_); }
     PosixReadableFile(const PosixReadableFile&) = delete;
     PosixReadableFile& operator=(const PosixReadableFile&) = delete;

@@ -76,8 +76,7 @@ int Pipe::release(int& fd)
     return released;
 }
 
-Spawned spawn(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-              StandardStreams streams)
+Spawned spawn(const std::filesystem::path& program, const std::vector<std::string>& arguments, StandardStreams streams)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

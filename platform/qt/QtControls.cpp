@@ -45,7 +45,10 @@ namespace {
 // Screen readers see the detail text as they see a label's.
 class WrappingTextAccessible final : public QAccessibleWidget {
 public:
-    explicit WrappingTextAccessible(WrappingText* text) : QAccessibleWidget(text, QAccessible::StaticText) {}
+    explicit WrappingTextAccessible(WrappingText* text)
+        : QAccessibleWidget(text, QAccessible::StaticText)
+    {
+    }
     QString text(QAccessible::Text kind) const override
     {
         if (kind == QAccessible::Name || kind == QAccessible::Value)
@@ -63,7 +66,8 @@ QAccessibleInterface* accessibleWrappingText(const QString&, QObject* object)
 
 } // namespace
 
-WrappingText::WrappingText(QWidget* parent) : QWidget(parent)
+WrappingText::WrappingText(QWidget* parent)
+    : QWidget(parent)
 {
     static const bool registered = (QAccessible::installFactory(accessibleWrappingText), true);
     (void)registered;
@@ -188,7 +192,9 @@ void WrappingText::changeEvent(QEvent* event)
 
 // ---- Labels
 
-QtLabel::QtLabel() : label_(new QLabel), font_(label_->font())
+QtLabel::QtLabel()
+    : label_(new QLabel),
+      font_(label_->font())
 {
     // Shown as written: a headline is never markup.
     label_->setTextFormat(Qt::PlainText);
@@ -230,7 +236,10 @@ void QtLabel::fit()
 
 QWidget* QtLabel::widget() const { return label_; }
 
-QtWrappingLabel::QtWrappingLabel() : text_(new WrappingText) {}
+QtWrappingLabel::QtWrappingLabel()
+    : text_(new WrappingText)
+{
+}
 
 QtWrappingLabel::~QtWrappingLabel() { deleteUnlessGone(text_); }
 
@@ -240,7 +249,8 @@ QWidget* QtWrappingLabel::widget() const { return text_; }
 
 // ---- Progress indicator
 
-QtProgressIndicator::QtProgressIndicator() : bar_(new QProgressBar)
+QtProgressIndicator::QtProgressIndicator()
+    : bar_(new QProgressBar)
 {
     bar_->setTextVisible(false);
     refresh();
@@ -321,7 +331,10 @@ QWidget* QtProgressIndicator::widget() const { return bar_; }
 
 // ---- Button
 
-QtButton::QtButton() : button_(new QPushButton) {}
+QtButton::QtButton()
+    : button_(new QPushButton)
+{
+}
 
 QtButton::~QtButton() { deleteUnlessGone(button_); }
 

@@ -21,7 +21,8 @@ struct TickState {
 class QtTimer final : public Timer {
 public:
     QtTimer(double seconds, std::function<void()> tick)
-        : timer_(new QTimer), state_(std::make_shared<TickState>())
+        : timer_(new QTimer),
+          state_(std::make_shared<TickState>())
     {
         state_->tick = std::move(tick);
         timer_->setTimerType(Qt::PreciseTimer);
@@ -72,7 +73,8 @@ struct QtScheduler::MainQueue {
     QObject* receiver = nullptr; // lives on the main thread
 };
 
-QtScheduler::QtScheduler() : queue_(std::make_shared<MainQueue>())
+QtScheduler::QtScheduler()
+    : queue_(std::make_shared<MainQueue>())
 {
     queue_->receiver = new QObject;
 }

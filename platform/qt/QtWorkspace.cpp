@@ -19,9 +19,13 @@ void openWithDesktop(const QUrl& folder)
 
 } // namespace
 
-QtWorkspace::QtWorkspace() : QtWorkspace(Options{}) {}
+QtWorkspace::QtWorkspace()
+    : QtWorkspace(Options{})
+{
+}
 
-QtWorkspace::QtWorkspace(Options options) : options_(std::move(options))
+QtWorkspace::QtWorkspace(Options options)
+    : options_(std::move(options))
 {
     if (!options_.open)
         options_.open = openWithDesktop;

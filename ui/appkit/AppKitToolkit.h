@@ -19,8 +19,8 @@ public:
     std::unique_ptr<ProgressIndicator> makeProgressIndicator() override;
     std::unique_ptr<Button> makeButton() override;
     void setupMenu() override;
-    std::unique_ptr<Window> setupWindow(TextField& status, TextField& detail, ProgressIndicator& bar,
-                                        Button& button, std::function<void()> pressed) override;
+    std::unique_ptr<Window> setupWindow(TextField& status, TextField& detail, ProgressIndicator& bar, Button& button,
+                                        std::function<void()> pressed) override;
     void activateIgnoringOtherApps() override;
 };
 

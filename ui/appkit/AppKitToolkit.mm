@@ -72,7 +72,11 @@ TarnhollowApplicationDelegate* applicationDelegate = nil;
 
 // Holds the window and the button's target (the button holds it weakly).
 struct AppKitWindow final : Window {
-    AppKitWindow(NSWindow* window, TarnhollowButtonAction* action) : window(window), action(action) {}
+    AppKitWindow(NSWindow* window, TarnhollowButtonAction* action)
+        : window(window),
+          action(action)
+    {
+    }
     NSWindow* window;
     TarnhollowButtonAction* action;
 };
@@ -109,7 +113,8 @@ std::unique_ptr<Window> AppKitToolkit::setupWindow(TextField& statusField, TextF
     // The controls are the ones this toolkit made.
     NSTextField* status = (__bridge NSTextField*)static_cast<AppKitTextField&>(statusField).view();
     NSTextField* detail = (__bridge NSTextField*)static_cast<AppKitTextField&>(detailField).view();
-    NSProgressIndicator* bar = (__bridge NSProgressIndicator*)static_cast<AppKitProgressIndicator&>(barIndicator).view();
+    NSProgressIndicator* bar =
+        (__bridge NSProgressIndicator*)static_cast<AppKitProgressIndicator&>(barIndicator).view();
     NSButton* button = (__bridge NSButton*)static_cast<AppKitButton&>(buttonControl).view();
 
     [status setFont:[NSFont boldSystemFontOfSize:layout::headlineFontSize]];
@@ -136,11 +141,11 @@ std::unique_ptr<Window> AppKitToolkit::setupWindow(TextField& statusField, TextF
     [stack setEdgeInsets:NSEdgeInsetsMake(layout::inset, layout::inset, layout::inset, layout::inset)];
     [stack setTranslatesAutoresizingMaskIntoConstraints:NO];
 
-    NSWindow* window = [[NSWindow alloc] initWithContentRect:NSMakeRect(0.0, 0.0, layout::contentWidth, layout::contentHeight)
-                                                   styleMask:NSWindowStyleMaskTitled | NSWindowStyleMaskClosable
-                                                             | NSWindowStyleMaskMiniaturizable
-                                                     backing:NSBackingStoreBuffered
-                                                       defer:NO];
+    NSWindow* window = [[NSWindow alloc]
+        initWithContentRect:NSMakeRect(0.0, 0.0, layout::contentWidth, layout::contentHeight)
+                  styleMask:NSWindowStyleMaskTitled | NSWindowStyleMaskClosable | NSWindowStyleMaskMiniaturizable
+                    backing:NSBackingStoreBuffered
+                      defer:NO];
     // Closing would otherwise release the window behind the strong reference
     // kept here, and the quit that follows the close would touch freed memory.
     [window setReleasedWhenClosed:NO];

@@ -23,10 +23,7 @@ namespace tarnhollow {
 
 namespace {
 
-QString fromUtf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+QString fromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 QFont systemFont(int pixels, bool bold)
 {
@@ -104,7 +101,10 @@ protected:
 
 class QtWindow final : public Window {
 public:
-    explicit QtWindow(QWidget* window) : window_(window) {}
+    explicit QtWindow(QWidget* window)
+        : window_(window)
+    {
+    }
     ~QtWindow() override { delete window_.data(); }
 
 private:
@@ -161,9 +161,9 @@ std::unique_ptr<Window> QtToolkit::setupWindow(TextField& status, TextField& det
     progress.bar()->setObjectName(QStringLiteral("bar"));
     push.button()->setObjectName(QStringLiteral("button"));
 
-    auto* window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                                            Qt::WindowCloseButtonHint);
+    auto* window =
+        new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     window->setWindowTitle(fromUtf8(texts::windowTitle));
     auto* frame = new QVBoxLayout(window);
     frame->setContentsMargins(0, 0, 0, 0);
