@@ -1,10 +1,9 @@
 // The controller against the recording fake, driven as the user and the
 // platform drive it: screens, the launch, the poll, the end of a run, and
 // finding the archive.
+#include "collect/AppDelegate.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ScratchFolder.h"
-
-#include "collect/AppDelegate.h"
 
 #include <gtest/gtest.h>
 
@@ -34,20 +33,19 @@ protected:
         fs::create_directories(out);
         fake.bundle = out / "Kit.app";
         fake.temporary = temporary;
-        fake.uuids = { exampleUUID };
+        fake.uuids = {exampleUUID};
         controller = AppDelegate::create(platform);
-        ASSERT_EQ(fake.log, Log {}) << "creating draws nothing";
+        ASSERT_EQ(fake.log, Log{}) << "creating draws nothing";
         controller->applicationDidFinishLaunching();
         launchLog = fake.takeLog();
     }
 
-    // The running run's progress file, in the one private folder it made.
-    fs::path progress() const
+    // What one step records.
+    Log logOf(const std::function<void()>& step)
     {
-        for (const auto& folder : fs::directory_iterator(temporary))
-            for (const auto& file : fs::directory_iterator(folder))
-                return file.path();
-        return {};
+        fake.takeLog();
+        step();
+        return fake.takeLog();
     }
     // Presses the button in a ready window, a new one after a run that ended.
     Log start()
@@ -56,129 +54,115 @@ protected:
             controller = AppDelegate::create(platform);
             controller->applicationDidFinishLaunching();
         }
-        fake.takeLog();
-        fake.click();
-        return fake.takeLog();
+        const Log log = logOf([&] { fake.click(); });
+        // The run's progress file, in the one private folder it made.
+        progress.clear();
+        for (const auto& folder : fs::directory_iterator(temporary))
+            progress = fs::directory_iterator(folder)->path();
+        return log;
     }
     // Another file with this content in the progress file's place, then a poll.
     Log poll(const std::string& content)
     {
         std::ofstream(temporary / "next", std::ios::binary) << content;
-        fs::rename(temporary / "next", progress());
-        fake.takeLog();
-        fake.advance(0.5);
-        return fake.takeLog();
+        fs::rename(temporary / "next", progress);
+        return logOf([&] { fake.advance(0.5); });
     }
-    Log finish(int32_t status, const std::string& errorOutput)
+    Log finish(int32_t status, const std::string& errorOutput, const std::string& content = "")
     {
-        fake.takeLog();
-        fake.endTask(status, errorOutput);
-        fake.runMainQueue();
-        EXPECT_EQ(fake.liveTimers(), 0);
-        return fake.takeLog();
+        std::ofstream(progress, std::ios::binary | std::ios::app) << content;
+        return logOf([&] {
+            fake.endTask(status, errorOutput);
+            EXPECT_EQ(fake.log, Log{}) << "only through the main queue";
+            fake.runMainQueue();
+            EXPECT_EQ(fake.liveTimers(), 0);
+        });
     }
-    std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+    static std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
     testing::ScratchFolder scratch;
-    const fs::path temporary = scratch / "tmp";
-    const fs::path out = scratch / "Case's data";
+    const fs::path temporary = scratch / "tmp", out = scratch / "Case's data";
     const std::string savedTo = "保存先: " + out.string();
     RecordingPlatform fake;
     Platform platform = fake.platform();
     std::shared_ptr<AppDelegate> controller;
     Log launchLog;
+    fs::path progress;
 };
 
 TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
 {
-    const Log ready { "detail.setStringValue: 開始すると管理者パスワードを求めます。\n" + savedTo,
-        "bar.setHidden: YES", "button.setTitle: 収集を開始", "button.setEnabled: YES" };
-    const Log running { "status.setStringValue: 管理者パスワードを入力してください…",
-        "detail.setStringValue: " + savedTo, "bar.setHidden: NO", "bar.setIndeterminate: YES",
-        "bar.startAnimation", "button.setTitle: 収集中…", "button.setEnabled: NO",
-        "task.launch: /usr/bin/osascript", "timer.schedule: 0.5" };
-    Log launch { "toolkit.setupMenu", "toolkit.setupWindow",
-        "status.setStringValue: この Mac からフォレンジック調査用のアーティファクトを収集します" };
+    const Log ready{"detail.setStringValue: 開始すると管理者パスワードを求めます。\n" + savedTo, "bar.setHidden: YES",
+                    "button.setTitle: 収集を開始", "button.setEnabled: YES"};
+    Log launch{"toolkit.setupMenu", "toolkit.setupWindow",
+               "status.setStringValue: この Mac からフォレンジック調査用のアーティファクトを収集します"},
+        cancelled{"timer.invalidate", "status.setStringValue: キャンセルしました"};
     launch.insert(launch.end(), ready.begin(), ready.end());
     launch.push_back("toolkit.activateIgnoringOtherApps");
+    cancelled.insert(cancelled.end(), ready.begin(), ready.end());
     EXPECT_EQ(launchLog, launch);
     EXPECT_TRUE(controller->applicationShouldTerminateAfterLastWindowClosed());
 
+    const Log running{"status.setStringValue: 管理者パスワードを入力してください…", "detail.setStringValue: " + savedTo,
+                      "bar.setHidden: NO", "bar.setIndeterminate: YES", "bar.startAnimation",
+                      "button.setTitle: 収集中…", "button.setEnabled: NO", "task.launch: /usr/bin/osascript",
+                      "timer.schedule: 0.5"};
     EXPECT_EQ(start(), running);
-    Log cancelled { "timer.invalidate", "status.setStringValue: キャンセルしました" };
-    cancelled.insert(cancelled.end(), ready.begin(), ready.end());
     EXPECT_EQ(finish(1, "0:42: execution error: User canceled. (-128)\n"), cancelled);
     EXPECT_EQ(controller->currentState(), State::ready);
 
     EXPECT_EQ(start(), running);
     EXPECT_EQ(finish(2, "ディスクがいっぱいです"),
-        (Log { "timer.invalidate", "bar.stopAnimation", "bar.setHidden: YES",
-            "status.setStringValue: 収集に失敗しました",
-            "detail.setStringValue: ディスクがいっぱいです\nログがあれば保存先を確認してください: "
-                + out.string(),
-            "button.setTitle: 保存先を開く", "button.setEnabled: YES" }));
+              (Log{"timer.invalidate", "bar.stopAnimation", "bar.setHidden: YES", "status.setStringValue: 収集に失敗しました",
+                   "detail.setStringValue: ディスクがいっぱいです\nログがあれば保存先を確認してください: " + out.string(),
+                   "button.setTitle: 保存先を開く", "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::failed);
 
     EXPECT_EQ(start(), running);
-    std::ofstream(progress()) << "Collecting ログ (4/4)\n(-128) is fine here\n";
     std::ofstream(out / "artifacts.zip") << "zip";
     // The file's last state is shown before the done screen.
-    EXPECT_EQ(finish(0, "execution error (-128)"),
-        (Log { "timer.invalidate", "bar.stopAnimation", "bar.setIndeterminate: NO", "bar.setMaxValue: 4",
-            "bar.setDoubleValue: 3", "status.setStringValue: 収集中… 4 / 4",
-            "detail.setStringValue: ログ", "bar.stopAnimation", "bar.setIndeterminate: NO",
-            "bar.setDoubleValue: 4", "status.setStringValue: 収集が完了しました",
-            "detail.setStringValue: 保存先: " + (out / "artifacts.zip").string(),
-            "button.setTitle: Finder で表示", "button.setEnabled: YES" }));
+    EXPECT_EQ(finish(0, "execution error (-128)", "Collecting ログ (4/4)\n(-128) is fine here\n"),
+              (Log{"timer.invalidate", "bar.stopAnimation", "bar.setIndeterminate: NO", "bar.setMaxValue: 4",
+                   "bar.setDoubleValue: 3", "status.setStringValue: 収集中… 4 / 4", "detail.setStringValue: ログ",
+                   "bar.stopAnimation", "bar.setIndeterminate: NO", "bar.setDoubleValue: 4",
+                   "status.setStringValue: 収集が完了しました", "detail.setStringValue: " + savedTo + "/artifacts.zip",
+                   "button.setTitle: Finder で表示", "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::done);
     EXPECT_TRUE(fs::is_empty(temporary)) << "each run's private folder goes with its file";
-    fake.advance(5);
-    EXPECT_EQ(fake.takeLog(), Log {});
+    EXPECT_EQ(logOf([&] { fake.advance(5); }), Log{});
 }
 
 TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
 {
-    fake.clock += 1500ms;
     start();
-    EXPECT_EQ(controller->currentState(), State::running);
-    const fs::path file = progress();
+    const fs::path file = progress;
     ASSERT_TRUE(fs::is_regular_file(file));
     EXPECT_EQ(fs::file_size(file), 0u);
     EXPECT_EQ(fs::status(file.parent_path()).permissions(), fs::perms::owner_all);
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-
     // The collector's hash, taken before the password, and the data root works on.
     const std::string quoted = "'" + scratch.path().string() + "/Case'\\''s data";
     const std::string& line = fake.launches.at(0).arguments.at(2);
-    EXPECT_EQ(line.rfind("set -- '" + std::string(64, 'c') + "' " + quoted + "/Kit.app/Contents/MacOS/tarnhollow' "
-                             + quoted + "' '" + file.parent_path().string() + "' 'tarnhollow-" + exampleUUID
-                             + ".out' '501' '20' ", 0), 0u) << line;
-
+    EXPECT_EQ(line.rfind("set -- '" + std::string(64, 'c') + "' " + quoted + "/Kit.app/Contents/MacOS/tarnhollow' " +
+                             quoted + "' '" + file.parent_path().string() + "' 'tarnhollow-" + exampleUUID +
+                             ".out' '501' '20' ",
+                         0),
+              0u)
+        << line;
     // Pressing again does nothing, even past the disabled button.
-    controller->buttonPressed();
+    EXPECT_EQ(logOf([&] { controller->buttonPressed(); }), Log{});
     EXPECT_EQ(fake.launches.size(), 1u);
-    EXPECT_EQ(fake.takeLog(), Log {});
 
     // The first poll comes half a second after the launch.
     std::ofstream(file) << "Collecting 統合ログ (2/9)\n";
-    fake.advance(0.499);
-    EXPECT_EQ(fake.takeLog(), Log {});
-    fake.advance(0.001);
-    EXPECT_EQ(fake.takeLog().back(), "detail.setStringValue: 統合ログ");
-
-    // The runner's end reaches the controller only through the main queue.
-    fake.endTask(0, "");
-    EXPECT_EQ(fake.takeLog(), Log {});
-    EXPECT_EQ(controller->currentState(), State::running);
-    fake.runMainQueue();
-    EXPECT_EQ(controller->currentState(), State::done);
-
+    EXPECT_EQ(logOf([&] { fake.advance(0.499); }), Log{});
+    EXPECT_EQ(logOf([&] { fake.advance(0.001); }).back(), "detail.setStringValue: 統合ログ");
+    finish(0, "");
     // The next run gets a file of its own.
     start();
     EXPECT_EQ(fake.uuidsHandedOut, 2);
-    std::vector<fs::path> folders { fs::directory_iterator(temporary), {} };
-    ASSERT_EQ(folders.size(), 1u);
-    EXPECT_NE(folders[0], file.parent_path());
+    EXPECT_NE(progress.parent_path(), file.parent_path());
+    EXPECT_TRUE(fs::exists(progress));
 }
 
 TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
@@ -196,14 +180,12 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
     for (const auto& c : cases) {
         c.arrange();
         start();
-        EXPECT_EQ(controller->currentState(), State::failed) << c.reason;
         EXPECT_EQ(firstLine(fake.detail.text), "収集を開始できませんでした: " + c.reason);
         EXPECT_EQ(fake.launches.size(), c.launched ? 1u : 0u);
         // A run that was launched and failed keeps its empty file; nothing else is left behind.
         EXPECT_EQ(fs::is_empty(temporary), !c.launched) << c.reason;
         EXPECT_EQ(fake.liveTimers(), 0);
-        fake.advance(5);
-        EXPECT_EQ(fake.takeLog(), Log {});
+        EXPECT_EQ(logOf([&] { fake.advance(5); }), Log{});
         fake.failCreate = false;
         fake.collectorSha256 = std::string(64, 'c');
         fake.temporary = temporary;
@@ -223,44 +205,36 @@ TEST_F(ControllerTest, TimerDoesNothingOnceTheControllerIsGone)
 {
     // A launcher that forgets the run, so that nothing but the test holds the controller.
     struct Forgetting final : TaskLauncher {
-        LaunchResult launch(const TaskRequest&, TerminationHandler) override { return { true, {} }; }
+        LaunchResult launch(const TaskRequest&, TerminationHandler) override { return {true, {}}; }
     } launcher;
-    Platform forgetting { fake, fake, launcher, fake, fake, fake, fake.text() };
+    Platform forgetting{fake, fake, launcher, fake, fake, fake, fake.text()};
     controller = AppDelegate::create(forgetting);
     controller->applicationDidFinishLaunching();
     start();
     std::weak_ptr<AppDelegate> watch = controller;
     controller.reset();
     ASSERT_TRUE(watch.expired()) << "the timer must not keep the controller alive";
-    std::ofstream(progress()) << "Collecting x (1/1)\n";
-    fake.advance(2);
-    EXPECT_EQ(fake.takeLog(), Log {});
+    std::ofstream(progress) << "Collecting x (1/1)\n";
+    EXPECT_EQ(logOf([&] { fake.advance(2); }), Log{});
 }
 
-TEST_F(ControllerTest, PollPassesOverWhatIsNotReadableUtf8Text)
+TEST_F(ControllerTest, PollShowsTheLastCountAndNameOfReadableUtf8TextOnly)
 {
     start();
-    const fs::path file = progress();
     for (const std::string text : {"", "Collecting ログ (1/5)\ntail \xFF\n", "\xC0\xAF" "Collecting ログ (1/5)\n"})
-        EXPECT_EQ(poll(text), Log {}) << text;
-    // Nothing, a folder, an endless device or a FIFO nobody writes in its place:
-    // the poll neither waits nor reads.
+        EXPECT_EQ(poll(text), Log{}) << text;
+    // Nothing, a folder, an endless device or a FIFO nobody writes in its
+    // place: the poll neither waits nor reads.
+    const fs::path file = progress;
     for (const auto& place : std::vector<std::function<void()>>{
              [&] { fs::remove(file); }, [&] { fs::create_directory(file); },
              [&] { fs::remove(file), fs::create_symlink("/dev/zero", file); },
-             [&] { fs::remove(file), ::mkfifo(file.c_str(), 0600); }}) {
-        place();
-        fake.advance(0.5);
-    }
-    EXPECT_TRUE(fs::is_fifo(file));
-    EXPECT_EQ(fake.takeLog(), Log{});
-}
+             [&] { fs::remove(file), ::mkfifo(file.c_str(), 0600); }})
+        EXPECT_EQ(logOf([&] { place(), fake.advance(0.5); }), Log{});
+    fs::remove(file);
 
-TEST_F(ControllerTest, PollShowsTheLastCountAndNameAsTheCollectorWroteThem)
-{
-    start();
     // No match at all: "preparing", and the bar stays indeterminate.
-    const Log preparing { "status.setStringValue: 収集を準備しています…" };
+    const Log preparing{"status.setStringValue: 収集を準備しています…"};
     for (const std::string text :
          {"Password:\n", "Collecting  (1/2)\n", "collecting x (1/2)\n", "Collecting artifacts (pending)\n"})
         EXPECT_EQ(poll(text), preparing) << text;
@@ -270,28 +244,22 @@ TEST_F(ControllerTest, PollShowsTheLastCountAndNameAsTheCollectorWroteThem)
                    "status.setStringValue: 収集中… 7 / 10", "detail.setStringValue: x"}));
     // Determinate once; m = 0 and n > m are shown as they are.
     EXPECT_EQ(poll("Collecting ログ (1/5)\nCollecting z (3/0)\nwarning: skipped\n"),
-        (Log { "bar.setMaxValue: 0", "bar.setDoubleValue: 2", "status.setStringValue: 収集中… 3 / 0",
-            "detail.setStringValue: z" }));
-    const struct {
-        std::string line, headline, detail;
-    } cases[] = {
-        { "Collecting a (1/2) b (3/4)", "3 / 4", "a (1/2) b" },
-        // Huge counts saturate instead of overflowing.
-        {"Collecting big (9007199254740993/9223372036854775807)", "9007199254740992 / 9223372036854775807", "big"},
-        {"Collecting big (9223372036854775808/999999999999999999999)", "9223372036854775807 / 9223372036854775807", "big"},
-        { "Collecting big (1/" + std::string(400, '9') + ")", "1 / 9223372036854775807", "big" },
-    };
-    for (const auto& c : cases) {
-        poll(c.line);
-        EXPECT_EQ(fake.status.text, "収集中… " + c.headline);
-        EXPECT_EQ(fake.detail.text, c.detail);
-    }
+              (Log{"bar.setMaxValue: 0", "bar.setDoubleValue: 2", "status.setStringValue: 収集中… 3 / 0",
+                   "detail.setStringValue: z"}));
+    // Huge counts saturate instead of overflowing.
+    const std::pair<std::string, std::string> huge[] = {
+        {"9007199254740993/9223372036854775807", "9007199254740992 / 9223372036854775807"},
+        {"9223372036854775808/99999999999999999999", "9223372036854775807 / 9223372036854775807"},
+        {"1/" + std::string(400, '9'), "1 / 9223372036854775807"}};
+    for (const auto& [counts, headline] : huge)
+        EXPECT_EQ(poll("Collecting a (1/2) b (" + counts + ")").at(2), "status.setStringValue: 収集中… " + headline);
+    EXPECT_EQ(fake.detail.text, "a (1/2) b");
     EXPECT_EQ(fake.bar.maxValue, std::numeric_limits<double>::max());
 
     // A last match that does not convert shows "preparing" and leaves bar and
     // detail, even when an earlier match converts.
     poll("Collecting good (2/4)\n");
-    for (const std::string text : { "Collecting wide (３/4)\n", "Collecting kawi (3/\U00011F54)\n" })
+    for (const std::string text : {"Collecting wide (３/4)\n", "Collecting kawi (3/\U00011F54)\n"})
         EXPECT_EQ(poll("Collecting good (2/4)\n" + text), preparing) << text;
     EXPECT_EQ(fake.detail.text, "good");
     EXPECT_EQ(fake.bar.maxValue, 4);
@@ -305,49 +273,41 @@ TEST_F(ControllerTest, EndOfRunShowsTheCollectorsLastLineOrElseTheRunnersWords)
         std::string content, errorOutput, headline, shown;
     } cases[] = {
         // Success without progress or archive fills the bar and names the folder.
-        { 0, "", "", "収集が完了しました", savedTo },
+        {0, "", "", "収集が完了しました", savedTo},
         // Cancellation is read from the error output only.
-        { 1, "Collecting x (1/2)\n", "execution error: User canceled. (-128)", "キャンセルしました",
-            "開始すると管理者パスワードを求めます。" },
-        { 1, "error (-128)\n", "", "収集に失敗しました", "error (-128)" },
-        { 2, "Collecting x (1/2)\nerror: disk full\n\n\n", "  runner says something else\n",
-            "収集に失敗しました", "error: disk full" },
-        { 2, "a\n   \n", "runner", "収集に失敗しました", "   " },
-        { 2, "first\r\nsecond\r\n", "runner", "収集に失敗しました", "first\r\nsecond\r\n" },
-        { 1, "\n\n", "\u3000 sh: tarnhollow: Permission denied\u2028\r\n", "収集に失敗しました",
-            "sh: tarnhollow: Permission denied" },
-        { 1, "half \xE3\x81", "\u3000 sh: denied\n", "収集に失敗しました", "sh: denied" },
+        {1, "Collecting x (1/2)\n", "execution error: User canceled. (-128)", "キャンセルしました",
+         "開始すると管理者パスワードを求めます。"},
+        {1, "error (-128)\n", "", "収集に失敗しました", "error (-128)"},
+        {2, "Collecting x (1/2)\nerror: disk full\n\n\n", "  runner says something else\n", "収集に失敗しました",
+         "error: disk full"},
+        {2, "first\r\nsecond\r\n", "runner", "収集に失敗しました", "first\r\nsecond\r\n"},
+        {1, "\n\n", "\u3000 sh: tarnhollow: Permission denied\u2028\r\n", "収集に失敗しました",
+         "sh: tarnhollow: Permission denied"},
+        {1, "half \xE3\x81", "\u3000 sh: denied\n", "収集に失敗しました", "sh: denied"},
         // Error output that is not UTF-8 is handed on empty, not even read as a cancellation.
-        { 1, "", "\xff (-128)", "収集に失敗しました", "" },
+        {1, "", "\xff (-128)", "収集に失敗しました", ""},
     };
     for (const auto& c : cases) {
         start();
-        std::ofstream(progress(), std::ios::binary) << c.content;
-        finish(c.status, c.errorOutput);
+        finish(c.status, c.errorOutput, c.content);
         EXPECT_EQ(fake.status.text, c.headline) << c.content;
-        const bool failed = c.status != 0 && c.headline != "キャンセルしました";
+        const bool failed = c.headline == "収集に失敗しました";
         EXPECT_EQ(failed ? fake.detail.text : firstLine(fake.detail.text),
-            c.shown + (failed ? "\nログがあれば保存先を確認してください: " + out.string() : ""));
+                  c.shown + (failed ? "\nログがあれば保存先を確認してください: " + out.string() : ""));
         EXPECT_TRUE(fs::is_empty(temporary));
     }
-
     // Failed deletion changes nothing but leaves the file.
     fake.failRemove = true;
     start();
-    std::ofstream(progress()) << "fatal: cannot open /var/db\n";
-    finish(1, "");
+    finish(1, "", "fatal: cannot open /var/db\n");
     EXPECT_EQ(firstLine(fake.detail.text), "fatal: cannot open /var/db");
-    EXPECT_TRUE(fs::exists(progress()));
+    EXPECT_TRUE(fs::exists(progress));
 }
 
 TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchiveWhenDone)
 {
-    auto pressed = [&] {
-        fake.takeLog();
-        controller->buttonPressed();
-        return fake.takeLog();
-    };
-    auto reveals = [](const fs::path& archive) { return Log{"workspace.activateFileViewerSelectingURLs: " + archive.string()}; };
+    auto pressed = [&] { return logOf([&] { controller->buttonPressed(); }); };
+    auto reveals = [](const fs::path& zip) { return Log{"workspace.activateFileViewerSelectingURLs: " + zip.string()}; };
     const Log opensFolder{"workspace.openURL: " + out.string()};
     start();
     finish(1, "x");
@@ -371,7 +331,7 @@ TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchi
     const auto exact = entry(out / "exact.zip", 0ns);
     EXPECT_EQ(pressed(), reveals(exact)) << "looked for again on every press";
     // Only regular files of the user's own with the exact extension count.
-    for (const char* name : { "CASE.ZIP", "case.Zip", "archive.zip.part", "zip" })
+    for (const char* name : {"CASE.ZIP", "case.Zip", "archive.zip.part", "zip"})
         entry(out / name, 9s);
     entry(out / "sub", 0s, true);
     entry(out / "sub/deep.zip", 9s);
@@ -389,7 +349,7 @@ TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchi
     const auto latest = entry(out / "b.zip", 2s + 500ms);
     entry(out / "c.zip", 1s);
     EXPECT_EQ(pressed(), reveals(latest));
-    for (const char* name : { "one.zip", "two.zip", "three.zip" })
+    for (const char* name : {"one.zip", "two.zip", "three.zip"})
         entry(out / name, 5s);
     const auto listing = fake.contentsOfDirectory(out).value();
     EXPECT_EQ(pressed(), reveals(*std::find_if(listing.begin(), listing.end(), [](auto& p) {
