@@ -30,7 +30,12 @@ std::chrono::nanoseconds span(double seconds) { return std::chrono::nanoseconds(
 // Any of the controls: logs "name.operation: argument" and keeps the state.
 class Control final : public TextField, public ProgressIndicator, public Button {
 public:
-    Control(Log& log, std::string name, FakeControl& state) : log_(log), name_(std::move(name)), s_(state) {}
+    Control(Log& log, std::string name, FakeControl& state)
+        : log_(log),
+          name_(std::move(name)),
+          s_(state)
+    {
+    }
     void setStringValue(const std::string& text) override { record("setStringValue: " + (s_.text = text)); }
     void setHidden(bool flag) override { record("setHidden: " + yesNo(s_.hidden = flag)); }
     void setIndeterminate(bool flag) override { record("setIndeterminate: " + yesNo(s_.indeterminate = flag)); }
@@ -55,7 +60,11 @@ auto control(Log& log, const char* name, FakeControl& state) { return std::make_
 
 class FakeTimer final : public Timer {
 public:
-    FakeTimer(Log& log, std::function<void()> stop) : log_(log), stop_(std::move(stop)) {}
+    FakeTimer(Log& log, std::function<void()> stop)
+        : log_(log),
+          stop_(std::move(stop))
+    {
+    }
     void invalidate() override
     {
         log_.push_back("timer.invalidate");
@@ -69,7 +78,10 @@ private:
 
 } // namespace
 
-RecordingPlatform::RecordingPlatform() : text_(std::make_unique<IcuTextServices>()) {}
+RecordingPlatform::RecordingPlatform()
+    : text_(std::make_unique<IcuTextServices>())
+{
+}
 RecordingPlatform::~RecordingPlatform() = default;
 
 void RecordingPlatform::advance(double seconds)

@@ -41,8 +41,7 @@ public:
 
     // System facts; change them before the controller is created.
     std::filesystem::path bundle = "/Users/analyst/Tarnhollow.app", temporary = "/private/var/folders/T",
-                          home = "/Users/analyst", runner = "/usr/bin/osascript",
-                          desktop = "/Users/analyst/Desktop";
+                          home = "/Users/analyst", runner = "/usr/bin/osascript", desktop = "/Users/analyst/Desktop";
     bool installed = false;
     uint32_t uid = 501, gid = 20;
     Date clock = Date(std::chrono::seconds(1'700'000'000));
@@ -95,7 +94,10 @@ public:
     std::optional<FileStatus> regularFileStatus(const Path& file) override { return real_.regularFileStatus(file); }
     std::unique_ptr<ReadableFile> openRegularFile(const Path& file) override { return real_.openRegularFile(file); }
     bool removeItem(const Path& item) override { return !failRemove && real_.removeItem(item); }
-    std::optional<std::vector<Path>> contentsOfDirectory(const Path& f) override { return real_.contentsOfDirectory(f); }
+    std::optional<std::vector<Path>> contentsOfDirectory(const Path& f) override
+    {
+        return real_.contentsOfDirectory(f);
+    }
     std::optional<Date> contentModificationDate(const Path& i) override { return real_.contentModificationDate(i); }
 
     Path bundlePath() override { return bundle; }

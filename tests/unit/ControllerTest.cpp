@@ -103,19 +103,25 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
     EXPECT_EQ(launchLog, launch);
     EXPECT_TRUE(controller->applicationShouldTerminateAfterLastWindowClosed());
 
-    const Log running{"status.setStringValue: 管理者パスワードを入力してください…", "detail.setStringValue: " + savedTo,
-                      "bar.setHidden: NO", "bar.setIndeterminate: YES", "bar.startAnimation",
-                      "button.setTitle: 収集中…", "button.setEnabled: NO", "task.launch: /usr/bin/osascript",
+    const Log running{"status.setStringValue: 管理者パスワードを入力してください…",
+                      "detail.setStringValue: " + savedTo,
+                      "bar.setHidden: NO",
+                      "bar.setIndeterminate: YES",
+                      "bar.startAnimation",
+                      "button.setTitle: 収集中…",
+                      "button.setEnabled: NO",
+                      "task.launch: /usr/bin/osascript",
                       "timer.schedule: 0.5"};
     EXPECT_EQ(start(), running);
     EXPECT_EQ(finish(1, "0:42: execution error: User canceled. (-128)\n"), cancelled);
     EXPECT_EQ(controller->currentState(), State::ready);
 
     EXPECT_EQ(start(), running);
-    EXPECT_EQ(finish(2, "ディスクがいっぱいです"),
-              (Log{"timer.invalidate", "bar.stopAnimation", "bar.setHidden: YES", "status.setStringValue: 収集に失敗しました",
-                   "detail.setStringValue: ディスクがいっぱいです\nログがあれば保存先を確認してください: " + out.string(),
-                   "button.setTitle: 保存先を開く", "button.setEnabled: YES"}));
+    EXPECT_EQ(
+        finish(2, "ディスクがいっぱいです"),
+        (Log{"timer.invalidate", "bar.stopAnimation", "bar.setHidden: YES", "status.setStringValue: 収集に失敗しました",
+             "detail.setStringValue: ディスクがいっぱいです\nログがあれば保存先を確認してください: " + out.string(),
+             "button.setTitle: 保存先を開く", "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::failed);
 
     EXPECT_EQ(start(), running);
@@ -175,7 +181,10 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
         {[&] { fake.failCreate = true; }, "一時フォルダーに進捗ファイルを作成できません", false},
         {[&] { fake.temporary = temporary / "missing"; }, "一時フォルダーに進捗ファイルを作成できません", false},
         {[&] { fake.collectorSha256.reset(); }, "アプリ内の収集ツールを読み取れません", false},
-        {[&] { fake.nextLaunch = {false, "elevate: No such file"}; }, "elevate: No such file", true},
+        {[&] {
+             fake.nextLaunch = {false, "elevate: No such file"};
+         },
+         "elevate: No such file", true},
     };
     for (const auto& c : cases) {
         c.arrange();
@@ -221,15 +230,17 @@ TEST_F(ControllerTest, TimerDoesNothingOnceTheControllerIsGone)
 TEST_F(ControllerTest, PollShowsTheLastCountAndNameOfReadableUtf8TextOnly)
 {
     start();
-    for (const std::string text : {"", "Collecting ログ (1/5)\ntail \xFF\n", "\xC0\xAF" "Collecting ログ (1/5)\n"})
+    for (const std::string text : {"", "Collecting ログ (1/5)\ntail \xFF\n",
+                                   "\xC0\xAF"
+                                   "Collecting ログ (1/5)\n"})
         EXPECT_EQ(poll(text), Log{}) << text;
     // Nothing, a folder, an endless device or a FIFO nobody writes in its
     // place: the poll neither waits nor reads.
     const fs::path file = progress;
-    for (const auto& place : std::vector<std::function<void()>>{
-             [&] { fs::remove(file); }, [&] { fs::create_directory(file); },
-             [&] { fs::remove(file), fs::create_symlink("/dev/zero", file); },
-             [&] { fs::remove(file), ::mkfifo(file.c_str(), 0600); }})
+    for (const auto& place :
+         std::vector<std::function<void()>>{[&] { fs::remove(file); }, [&] { fs::create_directory(file); },
+                                            [&] { fs::remove(file), fs::create_symlink("/dev/zero", file); },
+                                            [&] { fs::remove(file), ::mkfifo(file.c_str(), 0600); }})
         EXPECT_EQ(logOf([&] { place(), fake.advance(0.5); }), Log{});
     fs::remove(file);
 
@@ -307,7 +318,9 @@ TEST_F(ControllerTest, EndOfRunShowsTheCollectorsLastLineOrElseTheRunnersWords)
 TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchiveWhenDone)
 {
     auto pressed = [&] { return logOf([&] { controller->buttonPressed(); }); };
-    auto reveals = [](const fs::path& zip) { return Log{"workspace.activateFileViewerSelectingURLs: " + zip.string()}; };
+    auto reveals = [](const fs::path& zip) {
+        return Log{"workspace.activateFileViewerSelectingURLs: " + zip.string()};
+    };
     const Log opensFolder{"workspace.openURL: " + out.string()};
     start();
     finish(1, "x");
@@ -353,8 +366,8 @@ TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchi
         entry(out / name, 5s);
     const auto listing = fake.contentsOfDirectory(out).value();
     EXPECT_EQ(pressed(), reveals(*std::find_if(listing.begin(), listing.end(), [](auto& p) {
-        return p.filename() == "one.zip" || p.filename() == "two.zip" || p.filename() == "three.zip";
-    })));
+                  return p.filename() == "one.zip" || p.filename() == "two.zip" || p.filename() == "three.zip";
+              })));
     fs::remove_all(out);
     EXPECT_EQ(pressed(), opensFolder);
     EXPECT_EQ(controller->currentState(), State::done);

@@ -9,8 +9,14 @@ namespace {
 TEST(LastLineTest, OnlyLoneLineFeedsSeparateAndEmptyPiecesAreSkipped)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"", ""}, {"\n\n\n", ""}, {"a\nb\n\n", "b"}, {"a\n   \n", "   "}, {"only", "only"},
-        {"a\r\nb\r\n", "a\r\nb\r\n"}, {"a\nb\r\nc\r\n\n\n", "b\r\nc\r\n"}, {"a\n\rb", "\rb"},
+        {"", ""},
+        {"\n\n\n", ""},
+        {"a\nb\n\n", "b"},
+        {"a\n   \n", "   "},
+        {"only", "only"},
+        {"a\r\nb\r\n", "a\r\nb\r\n"},
+        {"a\nb\r\nc\r\n\n\n", "b\r\nc\r\n"},
+        {"a\n\rb", "\rb"},
         {"a\nb\u2028c\rd", "b\u2028c\rd"},
         {std::string(5000, 'x') + "\nエラー: 容量不足\n" + std::string(40, '\n'), "エラー: 容量不足"}};
     for (const auto& [text, last] : cases)

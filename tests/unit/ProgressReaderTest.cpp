@@ -1,7 +1,7 @@
 // The reader that follows the growing progress file, against the engine's
 // full search and a whole-file UTF-8 check of the file as it stands.
-#include "collect/LastLine.h"
 #include "collect/ProgressReader.h"
+#include "collect/LastLine.h"
 #include "collect/Utf8.h"
 #include "tests/support/RecordingPlatform.h"
 
@@ -20,7 +20,11 @@ struct MemoryFile {
 };
 struct MemoryFiles final : testing::RecordingPlatform {
     struct Opened final : ReadableFile {
-        Opened(std::shared_ptr<MemoryFile> file, uint64_t& read) : file(std::move(file)), read(read) {}
+        Opened(std::shared_ptr<MemoryFile> file, uint64_t& read)
+            : file(std::move(file)),
+              read(read)
+        {
+        }
         std::optional<FileStatus> status() override { return FileStatus{0, file->inode, file->content.size()}; }
         std::optional<std::size_t> readAt(uint64_t offset, char* into, std::size_t count) override
         {
@@ -59,9 +63,9 @@ protected:
     // one line are all common; now and then a byte that is not UTF-8.
     std::string randomText()
     {
-        static const std::vector<std::string> pieces = {"Collecting ", " (", "(", "1", "/", ")", "\n", "\r\n", "\r",
-                                                        "\f", "\u2028", "\u2029", "\u0085", "\v", "５", "x", " ",
-                                                        "ロ", "…", "\u00A0", "collecting "};
+        static const std::vector<std::string> pieces = {
+            "Collecting ", " (",     "(",  "1",  "/", ")", "\n", "\r\n", "\r",     "\f",         "\u2028",
+            "\u2029",      "\u0085", "\v", "５", "x", " ", "ロ", "…",    "\u00A0", "collecting "};
         static const std::vector<std::string> digits = {"1", "0", "５", "\U00011F50", "٣", "x"};
         std::string text;
         for (std::size_t k = 0, fragments = below(100) == 0 ? 200 : below(14); k < fragments; ++k) {
@@ -70,9 +74,10 @@ protected:
             } else if (kind >= 4) {
                 text += pieces[below(pieces.size())];
             } else { // a count, now and then with a piece out of place
-                const std::string number = digits[below(digits.size())] + (below(3) ? "" : digits[below(digits.size())]);
-                for (const auto& part : {std::string(" ("), number, std::string("/"), digits[below(digits.size())],
-                                        std::string(")")})
+                const std::string number =
+                    digits[below(digits.size())] + (below(3) ? "" : digits[below(digits.size())]);
+                for (const auto& part :
+                     {std::string(" ("), number, std::string("/"), digits[below(digits.size())], std::string(")")})
                     text += below(12) == 0 ? pieces[below(pieces.size())] : part;
             }
         }

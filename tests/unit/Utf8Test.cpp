@@ -39,9 +39,9 @@ TEST(Utf8Test, RandomBytesAgreeWithIcu)
     // every offset, and whole sequences only just right or only just wrong.
     const unsigned char others[] = {0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0,
                                     0xE3, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF3, 0xF4, 0xF5, 0xFF};
-    const char* sequences[] = {"\xED\x9F\xBF", "\xED\xA0\x80", "\xE0\xA0\x80", "\xE0\x9F\xBF", "\xF0\x90\x80\x80",
-                               "\xF0\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xC2\x80", "\xC1\xBF",
-                               "\xEF\xBF\xBF", "\xF0\x9F\x98\x80"};
+    const char* sequences[] = {"\xED\x9F\xBF",     "\xED\xA0\x80",     "\xE0\xA0\x80",     "\xE0\x9F\xBF",
+                               "\xF0\x90\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF", "\xF4\x90\x80\x80",
+                               "\xC2\x80",         "\xC1\xBF",         "\xEF\xBF\xBF",     "\xF0\x9F\x98\x80"};
     std::mt19937 random(12);
     for (int i = 0; i < 300'000; ++i) {
         std::string bytes;
