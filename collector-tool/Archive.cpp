@@ -1,4 +1,5 @@
 #include "collector-tool/Archive.h"
+#include "platform/posix/WriteAll.h"
 
 #include <unistd.h>
 #include <zlib.h>
@@ -102,16 +103,9 @@ void Archive::fail(int error)
 bool Archive::flush()
 {
     hash_.update(buffer_.data(), buffer_.size());
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(out_, buffer_.data() + done, buffer_.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (const int error = posix::writeAll(out_, buffer_.data(), buffer_.size())) {
+        fail(error);
+        return false;
     }
     buffer_.clear();
     return true;

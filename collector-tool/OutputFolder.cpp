@@ -1,4 +1,5 @@
 #include "collector-tool/OutputFolder.h"
+#include "platform/posix/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -72,20 +73,6 @@ int linkExclusive(int folder, int fd, const std::string& from, const std::string
     return ::renameat(folder, from.c_str(), folder, to.c_str()) == 0 ? 0 : errno;
 }
 
-bool writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string candidateName(const std::string& base, int attempt)
@@ -154,7 +141,7 @@ int OutputFolder::publish(int fd, const std::string& base, const std::string& sh
             continue;
         if (sidecar < 0)
             return -sidecar;
-        const bool written = writeAll(sidecar, sha256Hex + "  " + candidate + "\n");
+        const bool written = posix::writeAll(sidecar, sha256Hex + "  " + candidate + "\n") == 0;
         if (chown)
             (void)::fchown(sidecar, uid, gid);
         const int linked = written ? linkExclusive(fd_, fd, partName_, candidate) : errno ? errno : EIO;

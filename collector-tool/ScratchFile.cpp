@@ -1,4 +1,5 @@
 #include "collector-tool/ScratchFile.h"
+#include "platform/posix/WriteAll.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -15,22 +16,6 @@ namespace tarnhollow::tool {
 namespace {
 
 constexpr std::size_t kBufferSize = 256 << 10;
-
-bool writeAll(int fd, const char* data, std::size_t size, int& error)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 } // namespace
 
@@ -100,8 +85,13 @@ bool ScratchFile::append(const void* data, std::size_t size)
     const auto* bytes = static_cast<const char*>(data);
     if (buffer_.size() + size > kBufferSize && !flush())
         return false;
-    if (size >= kBufferSize)
-        return writeAll(fd_, bytes, size, error_);
+    if (size >= kBufferSize) {
+        if (const int error = posix::writeAll(fd_, bytes, size)) {
+            error_ = error;
+            return false;
+        }
+        return true;
+    }
     buffer_.insert(buffer_.end(), bytes, bytes + size);
     return true;
 }
@@ -117,9 +107,11 @@ bool ScratchFile::flush()
 {
     if (buffer_.empty())
         return true;
-    const bool ok = writeAll(fd_, buffer_.data(), buffer_.size(), error_);
+    const int error = posix::writeAll(fd_, buffer_.data(), buffer_.size());
     buffer_.clear();
-    return ok;
+    if (error)
+        error_ = error;
+    return error == 0;
 }
 
 bool ScratchFile::rewind()

@@ -1,5 +1,6 @@
 #include "collector-tool/Text.h"
 #include "collect/Utf8.h"
+#include "platform/posix/WriteAll.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -78,17 +79,6 @@ std::string octal(unsigned value, int width)
     return buf;
 }
 
-std::string hex(const unsigned char* data, std::size_t size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out(size * 2, '0');
-    for (std::size_t i = 0; i < size; ++i) {
-        out[2 * i] = digits[data[i] >> 4];
-        out[2 * i + 1] = digits[data[i] & 0xF];
-    }
-    return out;
-}
-
 bool parseDecimal(std::string_view text, std::uint64_t max, std::uint64_t& value)
 {
     if (text.empty() || text.size() > 20)
@@ -125,15 +115,7 @@ void writeLine(int fd, std::string_view line)
 {
     std::string text(line);
     text += '\n';
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
+    posix::writeAll(fd, text);
 }
 
 } // namespace tarnhollow::tool

@@ -20,7 +20,6 @@ std::string isoUtc(const struct timespec& t);
 std::string compactUtc(std::time_t t);
 
 std::string octal(unsigned value, int width);
-std::string hex(const unsigned char* data, std::size_t size);
 
 // Strict decimal number without sign or spaces, at most max.
 bool parseDecimal(std::string_view text, std::uint64_t max, std::uint64_t& value);

@@ -15,6 +15,7 @@
 #include "collector/Contract.h"
 #include "platform/posix/ChildEnd.h"
 #include "platform/posix/Spawn.h"
+#include "platform/posix/WriteAll.h"
 
 #include <cerrno>
 #include <csignal>
@@ -55,17 +56,7 @@ constexpr int usageStatus = 2;
 
 // The app may have quit and closed our error pipe; the collection goes on
 // regardless, so failed writes are simply dropped.
-void writeError(std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
+void writeError(std::string_view text) { tarnhollow::posix::writeAll(STDERR_FILENO, text); }
 
 void writeErrorLine(const std::string& message) { writeError("elevate: " + message + "\n"); }
 
