@@ -45,6 +45,7 @@ TEST_F(TaskLauncherTest, EndReportsTheStatusAndOnlyTheErrorOutputBytesAsTheyAre)
          "execution error: User canceled. (-128)\n"},
         {"printf '\\377\\376(-128)' >&2\nexit 255\n", 255, "\xff\xfe(-128)"},
         {"echo dying >&2\nkill -KILL $$\n", 128 + SIGKILL, "dying\n"}, // a signal reads as the shell reports it
+        {"sleep 0.5\necho 'after a quiet spell' >&2\nexit 2\n", 2, "after a quiet spell\n"},
     };
     for (const auto& c : cases) {
         const TaskEnd end = run(c.body, {"-e", "two\nlines", "", "プロンプト"});
