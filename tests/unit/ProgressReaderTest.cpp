@@ -97,6 +97,12 @@ protected:
         const auto found = reader.lastProgress();
         const Groups got = found && valid ? Groups{found->name, found->number, found->total} : Groups{};
         ASSERT_EQ(got, all.empty() ? Groups{} : all.back().groups) << ::testing::PrintToString(whole);
+        // The whole-text search also finds where the match lies.
+        using Place = std::pair<std::size_t, std::size_t>;
+        const auto located = valid ? progress::findLast(whole, files.text()) : std::nullopt;
+        const Place place = located ? Place{located->whole.begin, located->whole.end} : Place{};
+        ASSERT_EQ(place, (all.empty() ? Place{} : Place{all.back().begin, all.back().end}))
+            << ::testing::PrintToString(whole);
         ASSERT_TRUE(!valid || !lastLineToo || reader.lastNonEmptyLine() == lines::lastNonEmptyLine(whole))
             << ::testing::PrintToString(whole);
     }
