@@ -43,11 +43,12 @@ struct MemoryFiles final : testing::RecordingPlatform {
     std::unique_ptr<ReadableFile> openRegularFile(const Path&) override
     {
         ++opens;
-        return std::make_unique<Opened>(file, read);
+        return gone ? nullptr : std::make_unique<Opened>(file, read);
     }
     void replace(std::string content) { file = std::make_shared<MemoryFile>(MemoryFile{content, file->inode + 1}); }
     std::shared_ptr<MemoryFile> file = std::make_shared<MemoryFile>();
     int stats = 0, opens = 0;
+    bool gone = false; // replaced, then gone between looking and opening
     uint64_t read = 0;
 };
 
@@ -175,6 +176,9 @@ TEST_F(ProgressReaderTest, ReadsEachByteOnceAndHoldsOnlyTheUnfinishedLine)
     EXPECT_EQ(files.opens, 0);
     EXPECT_EQ(files.read, files.file->content.size());
     EXPECT_EQ(reader.lastNonEmptyLine(), "copied /var/log/system.log 49999");
+    files.replace("Collecting x (1/2)\n");
+    files.gone = true;
+    EXPECT_FALSE(update(reader));
 }
 
 } // namespace
