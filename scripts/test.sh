@@ -11,6 +11,9 @@ else
   bash scripts/install-deps.sh
 fi
 
+echo "== Format"
+bash scripts/check-format.sh
+
 echo "== Build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNHOLLOW_WERROR=ON
 cmake --build build

@@ -7,40 +7,42 @@
 namespace tarnhollow::tool {
 namespace {
 
-    TEST(EscapeName, KeepsValidUtf8AndEscapesWhatStrictDecodersReject)
-    {
-        const std::pair<std::string, std::string> cases[] = {
-            { "/home/太郎/.bash_history", "/home/太郎/.bash_history" },
-            { "\xF0\x9F\x98\x80\xC2\xA0\xE0\xA0\x80", "\xF0\x9F\x98\x80\xC2\xA0\xE0\xA0\x80" },
-            { "a\nb\tc\rd\x7f", "a%0Ab%09c%0Dd%7F" }, { "50%", "50%25" }, { std::string("a\0b", 3), "a%00b" },
-            { "\x80x\xC3y\xE3", "%80x%C3y%E3" }, // stray continuation, lone lead, lead at the end
-            { "\xC0\xAF", "%C0%AF" }, // overlong '/'
-            { "\xE0\x80\xAF", "%E0%80%AF" }, // overlong, three bytes
-            { "\xED\xA0\x80", "%ED%A0%80" }, // surrogate
-            { "\xF4\x90\x80\x80", "%F4%90%80%80" }, // above U+10FFFF
-            { "\xC2\x85\xC2\x9F", "%C2%85%C2%9F" }, // C1 controls
-        };
-        for (const auto& [raw, escaped] : cases)
-            EXPECT_EQ(escapeName(raw), escaped);
-    }
+TEST(EscapeName, KeepsValidUtf8AndEscapesWhatStrictDecodersReject)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/home/太郎/.bash_history", "/home/太郎/.bash_history"},
+        {"\xF0\x9F\x98\x80\xC2\xA0\xE0\xA0\x80", "\xF0\x9F\x98\x80\xC2\xA0\xE0\xA0\x80"},
+        {"a\nb\tc\rd\x7f", "a%0Ab%09c%0Dd%7F"},
+        {"50%", "50%25"},
+        {std::string("a\0b", 3), "a%00b"},
+        {"\x80x\xC3y\xE3", "%80x%C3y%E3"},    // stray continuation, lone lead, lead at the end
+        {"\xC0\xAF", "%C0%AF"},               // overlong '/'
+        {"\xE0\x80\xAF", "%E0%80%AF"},        // overlong, three bytes
+        {"\xED\xA0\x80", "%ED%A0%80"},        // surrogate
+        {"\xF4\x90\x80\x80", "%F4%90%80%80"}, // above U+10FFFF
+        {"\xC2\x85\xC2\x9F", "%C2%85%C2%9F"}, // C1 controls
+    };
+    for (const auto& [raw, escaped] : cases)
+        EXPECT_EQ(escapeName(raw), escaped);
+}
 
-    TEST(ParseDecimal, AcceptsOnlyPlainNumbersInRange)
-    {
-        std::uint64_t v = 7;
-        EXPECT_TRUE(parseDecimal("0", 10, v) && v == 0 && parseDecimal("501", 1000, v) && v == 501);
-        for (const char* bad : { "", "-1", "+1", " 1", "1 ", "1a", "0x10", "1001" })
-            EXPECT_FALSE(parseDecimal(bad, 1000, v)) << bad;
-        constexpr auto max = std::numeric_limits<std::uint64_t>::max();
-        EXPECT_TRUE(parseDecimal("18446744073709551615", max, v) && !parseDecimal("18446744073709551616", max, v));
-    }
+TEST(ParseDecimal, AcceptsOnlyPlainNumbersInRange)
+{
+    std::uint64_t v = 7;
+    EXPECT_TRUE(parseDecimal("0", 10, v) && v == 0 && parseDecimal("501", 1000, v) && v == 501);
+    for (const char* bad : {"", "-1", "+1", " 1", "1 ", "1a", "0x10", "1001"})
+        EXPECT_FALSE(parseDecimal(bad, 1000, v)) << bad;
+    constexpr auto max = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_TRUE(parseDecimal("18446744073709551615", max, v) && !parseDecimal("18446744073709551616", max, v));
+}
 
-    TEST(FileNameSafe, LeavesOnlyPlainCharacters)
-    {
-        EXPECT_EQ(fileNameSafe("AZaz09-_.local"), "AZaz09-_.local");
-        EXPECT_EQ(fileNameSafe("a/b c:d@[`{"), "a_b_c_d____");
-        EXPECT_EQ(fileNameSafe("..hidden"), "hidden");
-        EXPECT_EQ(fileNameSafe(""), "host");
-    }
+TEST(FileNameSafe, LeavesOnlyPlainCharacters)
+{
+    EXPECT_EQ(fileNameSafe("AZaz09-_.local"), "AZaz09-_.local");
+    EXPECT_EQ(fileNameSafe("a/b c:d@[`{"), "a_b_c_d____");
+    EXPECT_EQ(fileNameSafe("..hidden"), "hidden");
+    EXPECT_EQ(fileNameSafe(""), "host");
+}
 
 } // namespace
 } // namespace tarnhollow::tool

@@ -17,9 +17,9 @@ using namespace testing;
 TEST(CommandLineTest, DataComesFirstQuotedAndTheRunnerGetsScriptLinePromptInOrder)
 {
     const std::filesystem::path bundle = "/Users/analyst/Case's data/Kit.app";
-    const std::string line = contract::collectorCommandLine(
-        {501, 20, bundle / contract::collectorInBundle, "ab12", bundle.parent_path(),
-         "/var/tmp/T/tarnhollow-Q1w2E3r4/tarnhollow-3F2A.out"});
+    const std::string line =
+        contract::collectorCommandLine({501, 20, bundle / contract::collectorInBundle, "ab12", bundle.parent_path(),
+                                        "/var/tmp/T/tarnhollow-Q1w2E3r4/tarnhollow-3F2A.out"});
     EXPECT_EQ(line.rfind("set -- 'ab12' '/Users/analyst/Case'\\''s data/Kit.app/Contents/MacOS/tarnhollow' "
                          "'/Users/analyst/Case'\\''s data' '/var/tmp/T/tarnhollow-Q1w2E3r4' "
                          "'tarnhollow-3F2A.out' '501' '20' '",
@@ -39,10 +39,23 @@ TEST(CommandLineTest, DataComesFirstQuotedAndTheRunnerGetsScriptLinePromptInOrde
 
 // Names that mean something to the shell or to a program reading its
 // arguments; some start with "-".
-const std::vector<std::string> hostileNames = {
-    "'", "''\\'\\''", "\"$HOME\"", "${IFS}x", "$(printf INJECTED)", "`printf INJECTED`", "\\", "a\nb\r\tc",
-    "  *?[a-z]~", "-", "--", "-o", ";&&|||>2>&1<", "(){}!#%=", "SUDO_UID=0", "ケースのデータ 証拠 📁é",
-    "-'$(touch x)';`id`"};
+const std::vector<std::string> hostileNames = {"'",
+                                               "''\\'\\''",
+                                               "\"$HOME\"",
+                                               "${IFS}x",
+                                               "$(printf INJECTED)",
+                                               "`printf INJECTED`",
+                                               "\\",
+                                               "a\nb\r\tc",
+                                               "  *?[a-z]~",
+                                               "-",
+                                               "--",
+                                               "-o",
+                                               ";&&|||>2>&1<",
+                                               "(){}!#%=",
+                                               "SUDO_UID=0",
+                                               "ケースのデータ 証拠 📁é",
+                                               "-'$(touch x)';`id`"};
 
 TEST(CommandLineTest, ShellHandsTheCollectorExactlyItsArgumentsWhateverThePathsHold)
 {
@@ -69,9 +82,9 @@ TEST(CommandLineTest, ShellHandsTheCollectorExactlyItsArgumentsWhateverThePathsH
         const int waitStatus = std::system(line.c_str()); // `/bin/sh -c line`, as the runner does
         ASSERT_TRUE(WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0) << readFile(progress);
         const std::string written = readFile(progress);
-        EXPECT_EQ(splitNul(written), (std::vector<std::string>{"2", "-o", outputDir.string(),
-                                                               std::to_string(::getuid()),
-                                                               std::to_string(::getgid())}));
+        EXPECT_EQ(splitNul(written),
+                  (std::vector<std::string>{"2", "-o", outputDir.string(), std::to_string(::getuid()),
+                                            std::to_string(::getgid())}));
         EXPECT_EQ(written.substr(written.rfind('\0') + 1), "to stderr\n");
         // Nothing was written anywhere else.
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(*folder), {}), 1);

@@ -70,7 +70,8 @@ LaunchOutcome launchAndWait(TaskLauncher& launcher, const TaskRequest& request)
 
 bool runningAsRoot() { return ::geteuid() == 0; }
 
-ThrowawayUser::ThrowawayUser(const std::string& role) : name("th-" + role.substr(0, 8) + "-" + std::to_string(::getpid()))
+ThrowawayUser::ThrowawayUser(const std::string& role)
+    : name("th-" + role.substr(0, 8) + "-" + std::to_string(::getpid()))
 {
     const passwd* entry = std::system(("/usr/sbin/useradd -M -N -g users -s /bin/sh " + name).c_str()) == 0
                               ? ::getpwnam(name.c_str())
@@ -85,9 +86,10 @@ ThrowawayUser::~ThrowawayUser() { std::system(("/usr/sbin/userdel " + name + " 2
 
 int ThrowawayUser::run(const std::string& command) const
 {
-    const int status = std::system(("/usr/bin/setpriv --reuid=" + std::to_string(uid) + " --regid=" +
-                                    std::to_string(gid) + " --clear-groups /bin/sh -c " + contract::shellQuote(command))
-                                       .c_str());
+    const int status =
+        std::system(("/usr/bin/setpriv --reuid=" + std::to_string(uid) + " --regid=" + std::to_string(gid) +
+                     " --clear-groups /bin/sh -c " + contract::shellQuote(command))
+                        .c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -36,7 +36,7 @@ struct ThrowawayUser {
     explicit ThrowawayUser(const std::string& role);
     ~ThrowawayUser();
     ThrowawayUser(const ThrowawayUser&) = delete;
-    int run(const std::string& command) const; // a /bin/sh command as this user; its exit status
+    int run(const std::string& command) const;         // a /bin/sh command as this user; its exit status
     void own(const std::filesystem::path& item) const; // chown, not following links
 
     std::string name;

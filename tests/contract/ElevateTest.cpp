@@ -17,7 +17,10 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-std::size_t lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t lines(const std::string& text)
+{
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 class ElevateTest : public ::testing::Test {
 protected:
@@ -43,10 +46,17 @@ protected:
     std::vector<std::string> line(const std::string& commandLine, bool asRoot, const std::string& program = "",
                                   const std::string& setup = "")
     {
-        std::vector<std::string> line = {"/usr/bin/unshare", "--mount", "--propagation", "private", "--", "/bin/sh", "-c",
+        std::vector<std::string> line = {"/usr/bin/unshare",
+                                         "--mount",
+                                         "--propagation",
+                                         "private",
+                                         "--",
+                                         "/bin/sh",
+                                         "-c",
                                          "umask 022 && mount --bind \"$1\" /usr/bin/pkexec " + setup +
                                              "|| exit 125; shift; exec \"$@\"",
-                                         "sh", pkexec.string()};
+                                         "sh",
+                                         pkexec.string()};
         if (!asRoot)
             line.insert(line.end(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
         line.push_back(program.empty() ? elevate.string() : program);
@@ -74,14 +84,14 @@ protected:
 TEST_F(ElevateTest, RefusesAnythingButTheFourArgumentsOfTheContract)
 {
     const std::string script(contract::runnerScript), prompt(contract::passwordPrompt);
-    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {},
-             {"-e", script, touch},
-             {"-e", script, touch, prompt, "extra"},
-             {"-x", script, touch, prompt},
-             {"-e", script + "\n", touch, prompt},
-             {"-e", "do shell script (item 1 of argv)", touch, prompt},
-             {"-e", "", touch, prompt}}) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {"-e", script, touch},
+                                               {"-e", script, touch, prompt, "extra"},
+                                               {"-x", script, touch, prompt},
+                                               {"-e", script + "\n", touch, prompt},
+                                               {"-e", "do shell script (item 1 of argv)", touch, prompt},
+                                               {"-e", "", touch, prompt}}) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
         const auto end = launchAndWait(launcher, TaskRequest{elevate, arguments}).end.value_or(TaskEnd{});
         EXPECT_NE(end.status, 0);
@@ -120,7 +130,7 @@ TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOne
 {
     const struct {
         std::string pkexec, commandLine;
-        int32_t status; // -1: any failure
+        int32_t status;          // -1: any failure
         std::string errorOutput; // what it holds
         bool cancelled, oneLine, ran;
     } cases[] = {
@@ -171,18 +181,17 @@ TEST_F(ElevateAsRootTest, InstalledCopyHasPkexecRunItselfOtherCopiesTheShell)
     // A root-owned copy where the package puts it; /opt others may write
     // into sends it the generic road.
     for (const char* mode : {"755", "777"}) {
-        const TaskEnd end = run(touch, false, installed,
-                                "&& mount -t tmpfs -o mode=755 none /opt && mkdir -p " +
-                                    fs::path(installed).parent_path().string() + " && cp " +
-                                    contract::shellQuote(elevate.string()) + " " + installed + " && chmod " + mode +
-                                    " /opt ");
+        const TaskEnd end = run(
+            touch, false, installed,
+            "&& mount -t tmpfs -o mode=755 none /opt && mkdir -p " + fs::path(installed).parent_path().string() +
+                " && cp " + contract::shellQuote(elevate.string()) + " " + installed + " && chmod " + mode + " /opt ");
         EXPECT_EQ(end.status, 0) << end.errorOutput;
         auto expected = contract::runnerArguments(touch);
         expected.insert(expected.begin(), installed);
         const auto arguments = splitNul(readFile(pkexecArgs));
-        EXPECT_TRUE(mode == std::string("755") ? arguments == expected
-                                               : arguments.size() > 2 && arguments.front() == "/bin/sh" &&
-                                                     arguments.back() == touch)
+        EXPECT_TRUE(mode == std::string("755")
+                        ? arguments == expected
+                        : arguments.size() > 2 && arguments.front() == "/bin/sh" && arguments.back() == touch)
             << mode;
     }
 }
@@ -195,7 +204,8 @@ TEST_F(ElevateAsRootTest, ClosedErrorPipeDoesNotStopTheCollection)
     ASSERT_EQ(errors.open(), 0);
     posix::Pipe::closeEnd(errors.read);
     const auto command = line("sleep 0.2; echo done > '" + ran.string() + "'; exit 3", false);
-    const posix::Spawned runner = posix::spawn(command.front(), command, {posix::StandardStreams::inherit, errors.write});
+    const posix::Spawned runner =
+        posix::spawn(command.front(), command, {posix::StandardStreams::inherit, errors.write});
     ASSERT_EQ(runner.error, 0);
     posix::Pipe::closeEnd(errors.write);
     EXPECT_EQ(posix::waitForEnd(runner.pid), 3) << "not ended by SIGPIPE";

@@ -27,7 +27,10 @@ struct ThreadedMainQueue final : Scheduler {
     std::condition_variable posted;
     std::deque<std::function<void()>> steps;
 
-    explicit ThreadedMainQueue(RecordingPlatform& f) : fake(f) {}
+    explicit ThreadedMainQueue(RecordingPlatform& f)
+        : fake(f)
+    {
+    }
     std::unique_ptr<Timer> scheduleRepeatingTimer(double seconds, std::function<void()> tick) override
     {
         return fake.scheduleRepeatingTimer(seconds, std::move(tick));
@@ -80,7 +83,8 @@ TEST_F(LaunchEndToEndTest, CollectorRunsAsRootWithItsArgumentsAndWritesOnlyToThe
     const auto copy = scratch / "progress copy";
     // The progress file is its standard output; a copy outlives the run.
     writeScript(collector, "printf '%s\\0' \"$#\" \"$@\" \"$SUDO_UID\" \"$SUDO_GID\" \"$(id -u)\"\n"
-                           "echo 'failure reason' >&2\ncp /proc/$$/fd/1 '" + copy.string() + "'\nexit 3\n");
+                           "echo 'failure reason' >&2\ncp /proc/$$/fd/1 '" +
+                               copy.string() + "'\nexit 3\n");
     fake.collectorSha256 = PosixFileSystem().sha256OfFile(collector);
     auto controller = AppDelegate::create(platform);
     AppDelegateProbe probe(*controller);

@@ -57,8 +57,9 @@ protected:
     {
         PosixTaskLauncher launcher;
         auto outcome = launchAndWait(
-            launcher, TaskRequest{"/bin/sh", {"-c", contract::collectorCommandLine(
-                                                        {alice->uid, alice->gid, collector, sha256, team, progress})}});
+            launcher, TaskRequest{"/bin/sh",
+                                  {"-c", contract::collectorCommandLine(
+                                             {alice->uid, alice->gid, collector, sha256, team, progress})}});
         EXPECT_TRUE(outcome.end) << "root's shell must never hang";
         EXPECT_NE(outcome.end.value_or(TaskEnd{}).status, 0);
         EXPECT_FALSE(fs::exists(scratch / "pwned")) << "root ran mallory's program";
@@ -81,17 +82,18 @@ protected:
 TEST_F(PrivilegedRunTest, RunsTheCollectorThatWasHashedAndNothingElse)
 {
     PosixTaskLauncher launcher;
-    const std::string line = contract::collectorCommandLine({alice->uid, alice->gid, collector, sha256, team, progress});
+    const std::string line =
+        contract::collectorCommandLine({alice->uid, alice->gid, collector, sha256, team, progress});
     EXPECT_EQ(launchAndWait(launcher, TaskRequest{"/bin/sh", {"-c", line}}).end.value_or(TaskEnd{}).status, 0);
     EXPECT_EQ(readFile(progress), "genuine\n");
     fs::remove(genuineRan);
 
     // His program, a link to it, a FIFO nobody writes to: each in the place
     // of a bundle he renamed.
-    const std::string renamed = "mv " + q(app) + " " + q(app.string() + ".old") + " && mkdir -p " +
-                                q(collector.parent_path()) + " && ";
-    for (const std::string& swap : {"cp " + q(evil) + " " + q(collector), "ln -s " + q(evil) + " " + q(collector),
-                                    "mkfifo " + q(collector)}) {
+    const std::string renamed =
+        "mv " + q(app) + " " + q(app.string() + ".old") + " && mkdir -p " + q(collector.parent_path()) + " && ";
+    for (const std::string& swap :
+         {"cp " + q(evil) + " " + q(collector), "ln -s " + q(evil) + " " + q(collector), "mkfifo " + q(collector)}) {
         SCOPED_TRACE(swap);
         ASSERT_EQ(mallory->run(renamed + swap), 0);
         expectRefused();
@@ -109,8 +111,8 @@ TEST_F(PrivilegedRunTest, WritesOnlyIntoTheUsersOwnProgressFile)
         std::string attack;
     } attacks[] = {
         // the private folder moved away and a link to his own in its place
-        {&*mallory, "mkdir " + q(decoy) + " && ln -s " + q(victim) + " " + q(decoy / progress.filename()) +
-                        " && mv " + q(folder) + " " + q(gone) + " && ln -s " + q(decoy) + " " + q(folder)},
+        {&*mallory, "mkdir " + q(decoy) + " && ln -s " + q(victim) + " " + q(decoy / progress.filename()) + " && mv " +
+                        q(folder) + " " + q(gone) + " && ln -s " + q(decoy) + " " + q(folder)},
         // the folder is his own, made under that name
         {&*mallory, "mv " + q(folder) + " " + q(gone) + " && mkdir " + q(folder) + " && chmod 777 " + q(folder) +
                         " && : > " + q(progress)},

@@ -39,10 +39,8 @@ TEST_F(TaskLauncherTest, EndReportsTheStatusAndOnlyTheErrorOutputBytesAsTheyAre)
         int32_t status;
         std::string errorOutput;
     } cases[] = {
-        {"printf '%s\\0' \"$@\" > '" + args.string() + "'\necho 'to the null device'\nprintf 'a\\nb' >&2\n", 0,
-         "a\nb"},
-        {"echo 'execution error: User canceled. (-128)' >&2\nexit 1\n", 1,
-         "execution error: User canceled. (-128)\n"},
+        {"printf '%s\\0' \"$@\" > '" + args.string() + "'\necho 'to the null device'\nprintf 'a\\nb' >&2\n", 0, "a\nb"},
+        {"echo 'execution error: User canceled. (-128)' >&2\nexit 1\n", 1, "execution error: User canceled. (-128)\n"},
         {"printf '\\377\\376(-128)' >&2\nexit 255\n", 255, "\xff\xfe(-128)"},
         {"echo dying >&2\nkill -KILL $$\n", 128 + SIGKILL, "dying\n"}, // a signal reads as the shell reports it
         {"sleep 0.5\necho 'after a quiet spell' >&2\nexit 2\n", 2, "after a quiet spell\n"},

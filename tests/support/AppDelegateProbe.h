@@ -7,7 +7,10 @@ namespace tarnhollow {
 
 class AppDelegateProbe {
 public:
-    explicit AppDelegateProbe(AppDelegate& controller) : c_(controller) {}
+    explicit AppDelegateProbe(AppDelegate& controller)
+        : c_(controller)
+    {
+    }
 
     void setReady(const std::optional<std::string>& message) { c_.setReady(message); }
     void fail(const std::string& message) { c_.fail(message); }

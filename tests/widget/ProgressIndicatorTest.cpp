@@ -50,12 +50,12 @@ TEST(ProgressIndicatorTest, ValuesOutsideTheRangeShowAsEmptyOrFull)
     QtProgressIndicator bar;
     bar.setIndeterminate(false);
     bar.setMaxValue(3);
-    for (const auto& [value, shown] : std::vector<std::pair<double, int>>{
-             {1, static_cast<int>(std::lround(steps / 3.0))},
-             {5, steps},
-             {0, 0},
-             {-2, 0},
-             {std::numeric_limits<double>::quiet_NaN(), 0}}) {
+    for (const auto& [value, shown] :
+         std::vector<std::pair<double, int>>{{1, static_cast<int>(std::lround(steps / 3.0))},
+                                             {5, steps},
+                                             {0, 0},
+                                             {-2, 0},
+                                             {std::numeric_limits<double>::quiet_NaN(), 0}}) {
         bar.setDoubleValue(value);
         EXPECT_EQ(bar.bar()->value(), shown) << value;
     }

@@ -28,7 +28,10 @@ public:
 
     std::unique_ptr<TextField> makeLabel() override { return keep(status, qt.makeLabel()); }
     std::unique_ptr<TextField> makeWrappingLabel() override { return keep(detail, qt.makeWrappingLabel()); }
-    std::unique_ptr<ProgressIndicator> makeProgressIndicator() override { return keep(bar, qt.makeProgressIndicator()); }
+    std::unique_ptr<ProgressIndicator> makeProgressIndicator() override
+    {
+        return keep(bar, qt.makeProgressIndicator());
+    }
     std::unique_ptr<Button> makeButton() override { return keep(button, qt.makeButton()); }
     void setupMenu() override { qt.setupMenu(); }
     std::unique_ptr<Window> setupWindow(TextField& s, TextField& d, ProgressIndicator& b, Button& p,

@@ -63,7 +63,8 @@ TEST_F(WindowTest, ScreenReadersReadTheDetailTextLikeALabel)
 // text cut off. Writes a picture of each screen.
 TEST_F(WindowTest, EveryScreenIsLaidOutWithNothingCutOff)
 {
-    for (Screen screen : {Screen::ready, Screen::running, Screen::progress, Screen::done, Screen::failed, Screen::ready}) {
+    for (Screen screen :
+         {Screen::ready, Screen::running, Screen::progress, Screen::done, Screen::failed, Screen::ready}) {
         SCOPED_TRACE(nameOf(screen));
         show(screen);
         QWidget* bar = toolkit.bar->widget();
