@@ -26,6 +26,16 @@ protected:
         return outcome.end.value_or(TaskEnd{});
     }
 
+    // Every pipe end of a run is closed once it has ended (the launcher's
+    // thread may still be closing them when the end is reported).
+    void expectNoDescriptorLeft(std::ptrdiff_t before)
+    {
+        const auto open = [] { return std::distance(std::filesystem::directory_iterator("/dev/fd"), {}); };
+        for (int i = 0; i < 100 && open() > before; ++i)
+            ::usleep(10'000);
+        EXPECT_LE(open(), before);
+    }
+
     ScratchFolder scratch;
     PosixTaskLauncher launcher;
     int runners = 0;
@@ -45,16 +55,19 @@ TEST_F(TaskLauncherTest, EndReportsTheStatusAndOnlyTheErrorOutputBytesAsTheyAre)
         {"echo dying >&2\nkill -KILL $$\n", 128 + SIGKILL, "dying\n"}, // a signal reads as the shell reports it
         {"sleep 0.5\necho 'after a quiet spell' >&2\nexit 2\n", 2, "after a quiet spell\n"},
     };
+    const auto descriptors = std::distance(std::filesystem::directory_iterator("/dev/fd"), {});
     for (const auto& c : cases) {
         const TaskEnd end = run(c.body, {"-e", "two\nlines", "", "プロンプト"});
         EXPECT_EQ(end.status, c.status) << c.body;
         EXPECT_EQ(end.errorOutput, c.errorOutput) << c.body;
     }
+    expectNoDescriptorLeft(descriptors);
     EXPECT_EQ(splitNul(readFile(args)), (std::vector<std::string>{"-e", "two\nlines", "", "プロンプト"}));
 }
 
 TEST_F(TaskLauncherTest, RunnerThatCannotStartIsReportedAndNeverEnds)
 {
+    const auto descriptors = std::distance(std::filesystem::directory_iterator("/dev/fd"), {});
     const auto plain = scratch / "not executable";
     writeFile(plain, "#!/bin/sh\nexit 0\n");
     for (const auto& [runner, error] : std::vector<std::pair<std::filesystem::path, std::string>>{
@@ -67,6 +80,7 @@ TEST_F(TaskLauncherTest, RunnerThatCannotStartIsReportedAndNeverEnds)
         EXPECT_FALSE(outcome.launch.errorDescription.empty());
         EXPECT_FALSE(outcome.end);
     }
+    expectNoDescriptorLeft(descriptors);
 }
 
 TEST_F(TaskLauncherTest, HugeErrorOutputArrivesWholeWithoutBlockingTheRunner)
