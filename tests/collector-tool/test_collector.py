@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Runs the collector tool against fake root folders and checks what it
-leaves behind with independent readers (zipfile, unzip, sha256sum)."""
+# Runs the collector tool against fake root folders and checks what it
+# leaves behind with independent readers (zipfile, unzip, sha256sum).
 
 import hashlib, os, pathlib, pwd, re, resource, shutil, socket, stat, subprocess, sys, tempfile, time
 import unittest, zipfile
@@ -59,7 +59,7 @@ class Folders(unittest.TestCase):
 
 
 class FullRun(Folders):
-    """One run against a tree of awkward files, checked from many sides."""
+    # One run against a tree of awkward files, checked from many sides.
 
     def test_awkward_tree(self):
         r = self.root
@@ -221,7 +221,7 @@ for t in range(int(time.time()) - 2, int(time.time()) + 20):
 
 
 class AnotherLocalUser(Folders):
-    """What a second account plants in a shared output folder steers nothing root does."""
+    # What a second account plants in a shared output folder steers nothing root does.
 
     def test_planted_links_named_like_the_archive(self):
         name = "th-mallory-%d" % os.getpid()
@@ -254,7 +254,7 @@ class AnotherLocalUser(Folders):
 
 
 class HostileTree(Folders):
-    """A home folder filled to stop, stall or bloat the run: it completes and notes every cut."""
+    # A home folder filled to stop, stall or bloat the run: it completes and notes every cut.
 
     def test_hostile_home(self):
         home = self.root + "/home/mallory"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Runs the collector with each system's item table against a tree shaped
-like that system: each artifact lands in the archive and the manifest, or
-only in its folder's listing."""
+# Runs the collector with each system's item table against a tree shaped
+# like that system: each artifact lands in the archive and the manifest, or
+# only in its folder's listing.
 
 import hashlib, os, subprocess, sys, tempfile, unittest
 

@@ -1,12 +1,11 @@
-"""A clean Debian 12 system in a folder, to install the .deb into and run
-the installed app in.
-
-The minimal system (debootstrap --variant=minbase) is made once and kept as
-a tarball in the build folder; every run unpacks a fresh copy. Downloaded
-packages are kept too, so a second run installs without the network. Mounts
-are made in a mount namespace of this process's own, so that they vanish
-with it whatever happens.
-"""
+# A clean Debian 12 system in a folder, to install the .deb into and run
+# the installed app in.
+#
+# The minimal system (debootstrap --variant=minbase) is made once and kept as
+# a tarball in the build folder; every run unpacks a fresh copy. Downloaded
+# packages are kept too, so a second run installs without the network. Mounts
+# are made in a mount namespace of this process's own, so that they vanish
+# with it whatever happens.
 
 import contextlib
 import ctypes
@@ -29,8 +28,8 @@ def run(command, log_path, timeout=300, **kwargs):
 
 @contextlib.contextmanager
 def debian_system(folder, cache, log_path):
-    """A fresh minimal system in `folder`, with /proc, /dev and the package
-    cache mounted; `system(command)` runs a shell command line in it as root."""
+    # A fresh minimal system in `folder`, with /proc, /dev and the package
+    # cache mounted; `system(command)` runs a shell command line in it as root.
     if ctypes.CDLL(None).unshare(0x00020000) != 0:  # CLONE_NEWNS
         raise CheckFailed("cannot make a mount namespace")
     run(["mount", "--make-rprivate", "/"], log_path)

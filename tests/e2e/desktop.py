@@ -1,12 +1,11 @@
-"""A private X display with the built app on it, driven the way a person
-drives it: keys and clicks through xdotool, pictures through ImageMagick's
-import, and the controls read as a screen reader reads them (pyatspi over a
-private D-Bus session).
-
-Everything started here ends with the Desktop, also when a check fails: the
-harness makes itself a child subreaper, so that what the app leaves behind
-(a runner, a collector) becomes its child and is found again.
-"""
+# A private X display with the built app on it, driven the way a person
+# drives it: keys and clicks through xdotool, pictures through ImageMagick's
+# import, and the controls read as a screen reader reads them (pyatspi over a
+# private D-Bus session).
+#
+# Everything started here ends with the Desktop, also when a check fails: the
+# harness makes itself a child subreaper, so that what the app leaves behind
+# (a runner, a collector) becomes its child and is found again.
 
 import contextlib
 import ctypes
@@ -35,7 +34,7 @@ def log(message):
 
 
 def mounts_under(folder):
-    """Mount points at or below `folder`, deepest first."""
+    # Mount points at or below `folder`, deepest first.
     with open("/proc/self/mountinfo", encoding="utf-8") as f:
         # The fifth field, with spaces written as \040.
         points = [line.split()[4].encode().decode("unicode_escape").encode("latin-1").decode() for line in f]
@@ -62,7 +61,7 @@ def descendants(pid):
 
 
 class Desktop:
-    """Xvfb, a D-Bus session with the accessibility bus, and one app on them."""
+    # Xvfb, a D-Bus session with the accessibility bus, and one app on them.
 
     def __init__(self, artifacts):
         self.artifacts = artifacts
@@ -116,8 +115,9 @@ class Desktop:
             shutil.rmtree(self.root, ignore_errors=True)
 
     def start_app(self, bundle, tmpdir, prefix=()):
-        """Starts the bundle's app, through `prefix` (a chroot) when given,
-        and waits for its window and its accessible controls."""
+        # Starts the bundle's app, through `prefix` (a chroot) when given,
+        # and waits for its window and its accessible controls.
+        self.controls = None
         with open(os.path.join(self.artifacts, "app.log"), "ab") as out:
             self.app = subprocess.Popen(
                 [*prefix, os.path.join(bundle, "Contents/MacOS/TarnhollowApp")], stdin=subprocess.DEVNULL,
@@ -159,8 +159,8 @@ class Desktop:
                             os.path.join(self.artifacts, name + ".png")], capture_output=True, timeout=30)
 
     def read(self):
-        """The four controls, read afresh; each read also times the window's
-        event loop, which answers every question."""
+        # The four controls, read afresh; each read also times the window's
+        # event loop, which answers every question.
         self.alive()
         began = time.monotonic()
         for control in self.controls:
@@ -176,8 +176,8 @@ class Desktop:
         return screen
 
     def wait(self, accept, what, timeout=30):
-        """The first screen that `accept` takes, read twice alike (a read can
-        straddle a change of screen)."""
+        # The first screen that `accept` takes, read twice alike (a read can
+        # straddle a change of screen).
         deadline, last = time.monotonic() + timeout, None
         while time.monotonic() < deadline:
             screen = self.read()
