@@ -14,29 +14,6 @@ namespace {
 
 using namespace testing;
 
-TEST(CommandLineTest, DataComesFirstQuotedAndTheRunnerGetsScriptLinePromptInOrder)
-{
-    const std::filesystem::path bundle = "/Users/analyst/Case's data/Kit.app";
-    const std::string line =
-        contract::collectorCommandLine({501, 20, bundle / contract::collectorInBundle, "ab12", bundle.parent_path(),
-                                        "/var/tmp/T/tarnhollow-Q1w2E3r4/tarnhollow-3F2A.out"});
-    EXPECT_EQ(line.rfind("set -- 'ab12' '/Users/analyst/Case'\\''s data/Kit.app/Contents/MacOS/tarnhollow' "
-                         "'/Users/analyst/Case'\\''s data' '/var/tmp/T/tarnhollow-Q1w2E3r4' "
-                         "'tarnhollow-3F2A.out' '501' '20' '",
-                         0),
-              0u)
-        << line;
-    EXPECT_EQ(line.find('\n'), std::string::npos);
-    EXPECT_EQ(contract::runnerArguments("LINE"),
-              (std::vector<std::string>{
-                  "-e",
-                  "on run argv\n\tdo shell script (item 1 of argv) with prompt (item 2 of argv) with administrator "
-                  "privileges\nend run",
-                  "LINE",
-                  "Tarnhollow がこの Mac からフォレンジック調査用のアーティファクトを収集するため、"
-                  "管理者権限を求めています。"}));
-}
-
 // Names that mean something to the shell or to a program reading its
 // arguments; some start with "-".
 const std::vector<std::string> hostileNames = {"'",
