@@ -48,6 +48,8 @@ TEST(PosixFileSystemTest, MakesAndReadsRegularFilesOnlyAndRefusesEverythingElse)
         EXPECT_EQ(files.createEmptyFile(folder / name), name == std::string("missing")) << name;
     }
     EXPECT_FALSE(files.openRegularFile("/dev/zero"));
+    EXPECT_FALSE(files.removeItem(folder / "missing"));
+    EXPECT_FALSE(files.removeItem(folder)) << "never recursive";
 }
 
 } // namespace

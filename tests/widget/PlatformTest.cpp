@@ -122,6 +122,7 @@ TEST(LinuxSystemTest, BundleDesktopTemporaryFolderAndIdentifiersAreAsTheSystemNa
     EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(nullptr), "/tmp");
     EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom(""), "/tmp");
     EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom("/var/tmp/x/"), "/var/tmp/x");
+    EXPECT_EQ(LinuxSystem::temporaryDirectoryFrom("//"), "/");
 
     // This test program lies outside any bundle and is no installed copy.
     LinuxSystem system;
