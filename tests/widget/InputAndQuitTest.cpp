@@ -39,9 +39,9 @@ TEST_F(InputAndQuitTest, ReturnAndClicksPressTheButtonOnlyWhileItIsEnabled)
         return std::count(fake.log.begin(), fake.log.end(), std::string("workspace.openURL: ") + outputFolder);
     };
     EXPECT_EQ(presses(), 3);
-    toolkit.button->setEnabled(false);
+    pushButton()->setEnabled(false);
     EXPECT_EQ(presses(), 3);
-    toolkit.button->setEnabled(true);
+    pushButton()->setEnabled(true);
     EXPECT_EQ(presses(), 6);
 }
 

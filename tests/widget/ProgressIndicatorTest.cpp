@@ -1,6 +1,9 @@
-// The bar keeps its logical state itself: QProgressBar only knows ranges.
+// The controls' own state. The bar keeps its logical state itself:
+// QProgressBar only knows ranges.
 #include "platform/qt/QtControls.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -18,6 +21,7 @@ bool busy(const QtProgressIndicator& bar) { return bar.bar()->minimum() == 0 && 
 TEST(ProgressIndicatorTest, KeepsRangeAndValueAcrossBusySpellsAndWhileHidden)
 {
     QtProgressIndicator bar;
+    EXPECT_FALSE(bar.isHidden());
     EXPECT_TRUE(bar.isIndeterminate());
     EXPECT_FALSE(busy(bar)) << "not animating yet";
     EXPECT_FALSE(bar.bar()->isTextVisible());
@@ -71,10 +75,10 @@ TEST(ProgressIndicatorTest, ShownBeforeItIsPlacedItOpensNoWindowAndControlsOutli
     bar.setHidden(false);
     EXPECT_FALSE(bar.bar()->isVisible());
     {
-        QWidget parent;
+        QWidget parent; // already on screen: Qt would show a new child only later
+        parent.show();
         (new QVBoxLayout(&parent))->addWidget(bar.widget());
         bar.placed();
-        parent.show();
         EXPECT_TRUE(bar.bar()->isVisible());
         bar.setHidden(true);
         EXPECT_FALSE(bar.bar()->isVisible());
@@ -88,6 +92,17 @@ TEST(ProgressIndicatorTest, ShownBeforeItIsPlacedItOpensNoWindowAndControlsOutli
     label->widget()->setParent(&window);
     label.reset();
     EXPECT_TRUE(window.children().isEmpty());
+}
+
+TEST(ControlsTest, LabelsAndButtonsShowTheirTextAsWritten)
+{
+    QtLabel label;
+    label.setStringValue("<b>5 & 6</b>");
+    EXPECT_EQ(label.label()->text(), QStringLiteral("<b>5 & 6</b>"));
+    EXPECT_EQ(label.label()->textFormat(), Qt::PlainText);
+    QtButton button;
+    button.setTitle("R&D");
+    EXPECT_EQ(button.button()->text(), QStringLiteral("R&&D")) << "no mnemonic";
 }
 
 } // namespace

@@ -31,29 +31,18 @@ TEST_F(WindowTest, WindowIsTitledFixedInSizeHoldsOneQuitMenuAndStyledControls)
     EXPECT_EQ(menu->actions().front()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     EXPECT_EQ(content()->geometry().top(), menuBar->geometry().bottom() + 1) << "right below the menu bar";
 
-    const QFont headline = toolkit.status->label()->font();
-    EXPECT_TRUE(headline.bold());
-    EXPECT_EQ(headline.pixelSize(), 14);
-    EXPECT_EQ(toolkit.detail->text()->foregroundRole(), QPalette::PlaceholderText);
-    EXPECT_FALSE(toolkit.bar->isIndeterminate());
-    EXPECT_EQ(toolkit.bar->maxValue(), 100.0);
-
-    // Markup and ampersands show as written, with no mnemonic.
-    toolkit.status->setStringValue("<b>5 & 6</b>");
-    toolkit.button->setTitle("R&D");
-    settle();
-    EXPECT_EQ(toolkit.status->label()->text(), QStringLiteral("<b>5 & 6</b>"));
-    EXPECT_EQ(toolkit.status->label()->textFormat(), Qt::PlainText);
-    EXPECT_EQ(pushButton()->text(), QStringLiteral("R&&D"));
+    EXPECT_TRUE(headline()->font().bold());
+    EXPECT_EQ(headline()->font().pixelSize(), 14);
+    EXPECT_EQ(detail()->foregroundRole(), QPalette::PlaceholderText);
 }
 
 TEST_F(WindowTest, ScreenReadersReadTheDetailTextLikeALabel)
 {
     show(Screen::failed);
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(toolkit.detail->widget());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(detail());
     ASSERT_NE(accessible, nullptr);
     EXPECT_EQ(accessible->role(), QAccessible::StaticText);
-    EXPECT_EQ(accessible->text(QAccessible::Name), toolkit.detail->text()->text());
+    EXPECT_EQ(accessible->text(QAccessible::Name), detail()->text());
     EXPECT_TRUE(accessible->text(QAccessible::Name).startsWith(QStringLiteral("tarnhollow: error")));
     EXPECT_EQ(accessible->text(QAccessible::Value), accessible->text(QAccessible::Name));
 }
@@ -67,12 +56,10 @@ TEST_F(WindowTest, EveryScreenIsLaidOutWithNothingCutOff)
          {Screen::ready, Screen::running, Screen::progress, Screen::done, Screen::failed, Screen::ready}) {
         SCOPED_TRACE(nameOf(screen));
         show(screen);
-        QWidget* bar = toolkit.bar->widget();
-        QWidget* text = toolkit.detail->widget();
-        QWidget* button = pushButton();
+        QWidget *bar = this->bar(), *text = detail(), *button = pushButton();
         const bool barShown = screen != Screen::ready && screen != Screen::failed;
         EXPECT_EQ(bar->isVisibleTo(content()), barShown);
-        std::vector<QWidget*> stack{toolkit.status->widget(), bar, detailArea(), button};
+        std::vector<QWidget*> stack{headline(), bar, detailArea(), button};
         if (!barShown)
             stack.erase(stack.begin() + 1);
         EXPECT_EQ(stack[0]->y(), 20);
@@ -89,10 +76,10 @@ TEST_F(WindowTest, EveryScreenIsLaidOutWithNothingCutOff)
         EXPECT_EQ(detailArea()->width(), 440);
         EXPECT_EQ(text->width(), 440) << "no scroll bar";
 
-        QLabel* headline = toolkit.status->label();
-        EXPECT_FALSE(headline->wordWrap()) << "the headline fits on one line";
-        EXPECT_LE(QFontMetrics(headline->font()).horizontalAdvance(headline->text()), headline->width());
-        EXPECT_LE(headline->sizeHint().height(), headline->height());
+        QLabel* label = headline();
+        EXPECT_FALSE(label->wordWrap()) << "the headline fits on one line";
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width());
+        EXPECT_LE(label->sizeHint().height(), label->height());
         EXPECT_LE(text->heightForWidth(text->width()), text->height());
         EXPECT_EQ(text->height(), detailArea()->height()) << "the whole text in view";
         EXPECT_LE(button->sizeHint().width(), button->width());
@@ -103,14 +90,14 @@ TEST_F(WindowTest, EveryScreenIsLaidOutWithNothingCutOff)
 
 TEST_F(WindowTest, LineFeedsStartNewLinesAndLongWordsWrapInsteadOfOverflowing)
 {
-    WrappingText* text = toolkit.detail->text();
-    toolkit.detail->setStringValue("one");
+    WrappingText* text = detail();
+    text->setText(QStringLiteral("one"));
     const int single = text->heightForWidth(440);
-    toolkit.detail->setStringValue("one\ntwo");
+    text->setText(QStringLiteral("one\ntwo"));
     EXPECT_GT(text->heightForWidth(440), single);
-    toolkit.detail->setStringValue("\none");
+    text->setText(QStringLiteral("\none"));
     EXPECT_GT(text->heightForWidth(440), single) << "an empty first line still takes its room";
-    toolkit.detail->setStringValue("/" + std::string(300, 'x')); // no spaces, far wider than the window
+    probe->fail("/" + std::string(300, 'x')); // no spaces, far wider than the window
     settle();
     EXPECT_GE(text->heightForWidth(440), 3 * QFontMetrics(text->font()).lineSpacing() - 3);
     EXPECT_LE(text->heightForWidth(440), text->height());
@@ -131,7 +118,7 @@ TEST_F(WindowTest, AHugeFailureMessageScrollsOnceTheWindowIsAsHighAsTheScreen)
     EXPECT_EQ(pushButton()->y(), detailArea()->geometry().bottom() + 1 + 12);
     auto* area = static_cast<QScrollArea*>(detailArea());
     EXPECT_TRUE(area->verticalScrollBar()->isVisible());
-    EXPECT_LE(toolkit.detail->widget()->heightForWidth(440), toolkit.detail->widget()->height());
+    EXPECT_LE(detail()->heightForWidth(440), detail()->height());
 
     probe->fail("short"); // the window shrinks back to its usual size
     settle();
