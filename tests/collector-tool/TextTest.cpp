@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
-
 namespace tarnhollow::tool {
 namespace {
 
@@ -24,24 +22,6 @@ TEST(EscapeName, KeepsValidUtf8AndEscapesWhatStrictDecodersReject)
     };
     for (const auto& [raw, escaped] : cases)
         EXPECT_EQ(escapeName(raw), escaped);
-}
-
-TEST(ParseDecimal, AcceptsOnlyPlainNumbersInRange)
-{
-    std::uint64_t v = 7;
-    EXPECT_TRUE(parseDecimal("0", 10, v) && v == 0 && parseDecimal("501", 1000, v) && v == 501);
-    for (const char* bad : {"", "-1", "+1", " 1", "1 ", "1a", "0x10", "1001"})
-        EXPECT_FALSE(parseDecimal(bad, 1000, v)) << bad;
-    constexpr auto max = std::numeric_limits<std::uint64_t>::max();
-    EXPECT_TRUE(parseDecimal("18446744073709551615", max, v) && !parseDecimal("18446744073709551616", max, v));
-}
-
-TEST(FileNameSafe, LeavesOnlyPlainCharacters)
-{
-    EXPECT_EQ(fileNameSafe("AZaz09-_.local"), "AZaz09-_.local");
-    EXPECT_EQ(fileNameSafe("a/b c:d@[`{"), "a_b_c_d____");
-    EXPECT_EQ(fileNameSafe("..hidden"), "hidden");
-    EXPECT_EQ(fileNameSafe(""), "host");
 }
 
 } // namespace

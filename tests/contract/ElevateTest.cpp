@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <sstream>
+
 #ifdef TARNHOLLOW_ELEVATE
 
 namespace tarnhollow {
@@ -16,6 +19,12 @@ namespace {
 
 using namespace testing;
 namespace fs = std::filesystem;
+
+std::vector<std::string> words(const std::string& text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), {}};
+}
 
 std::size_t lines(const std::string& text)
 {
@@ -42,32 +51,24 @@ protected:
 
     // Runs `setup` as root in a private mount namespace with the fake over
     // /usr/bin/pkexec, then `program` with the runner's arguments for
-    // `commandLine`, as nobody unless `asRoot`.
-    std::vector<std::string> line(const std::string& commandLine, bool asRoot, const std::string& program = "",
+    // `commandLine`, as nobody.
+    std::vector<std::string> line(const std::string& commandLine, const std::string& program = "",
                                   const std::string& setup = "")
     {
-        std::vector<std::string> line = {"/usr/bin/unshare",
-                                         "--mount",
-                                         "--propagation",
-                                         "private",
-                                         "--",
-                                         "/bin/sh",
-                                         "-c",
-                                         "umask 022 && mount --bind \"$1\" /usr/bin/pkexec " + setup +
-                                             "|| exit 125; shift; exec \"$@\"",
-                                         "sh",
-                                         pkexec.string()};
-        if (!asRoot)
-            line.insert(line.end(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+        const std::string mountFake =
+            "umask 022 && mount --bind \"$1\" /usr/bin/pkexec " + setup + "|| exit 125; shift; exec \"$@\"";
+        auto line = words("/usr/bin/unshare --mount --propagation private -- /bin/sh -c");
+        line.insert(line.end(), {mountFake, "sh", pkexec.string()});
+        for (auto& word : words("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups --"))
+            line.push_back(word);
         line.push_back(program.empty() ? elevate.string() : program);
         for (auto& argument : contract::runnerArguments(commandLine))
             line.push_back(argument);
         return line;
     }
-    TaskEnd run(const std::string& commandLine, bool asRoot, const std::string& program = "",
-                const std::string& setup = "")
+    TaskEnd run(const std::string& commandLine, const std::string& program = "", const std::string& setup = "")
     {
-        auto arguments = line(commandLine, asRoot, program, setup);
+        auto arguments = line(commandLine, program, setup);
         arguments.erase(arguments.begin());
         auto outcome = launchAndWait(launcher, TaskRequest{"/usr/bin/unshare", arguments});
         EXPECT_TRUE(outcome.end);
@@ -110,22 +111,6 @@ class ElevateAsRootTest : public ElevateTest {
     }
 };
 
-TEST_F(ElevateAsRootTest, RootRunsTheShellItselfAndPassesItsStatusOn)
-{
-    fakePkexec("echo 'pkexec must not be used as root' >&2; exit 1");
-    const TaskEnd failed = run("id -u > '" + ran.string() + "'; echo 'from the shell' >&2; exit 7", true);
-    EXPECT_EQ(failed.status, 7);
-    EXPECT_EQ(readFile(ran), "0\n");
-    EXPECT_EQ(failed.errorOutput.rfind("from the shell\n", 0), 0u) << failed.errorOutput;
-    EXPECT_FALSE(fs::exists(pkexecArgs));
-    EXPECT_EQ(run("exit 0", true).errorOutput, "");
-    EXPECT_EQ(run("exit 0", true).status, 0);
-    // The shell's 126 (a collector that cannot run) is no cancellation.
-    const TaskEnd notRunnable = run("exit 126", true);
-    EXPECT_EQ(notRunnable.status, 126);
-    EXPECT_EQ(notRunnable.errorOutput.find(contract::cancelledMarker), std::string::npos);
-}
-
 TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOneLine)
 {
     const struct {
@@ -147,7 +132,7 @@ TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOne
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pkexec + " / " + c.commandLine);
         fakePkexec(c.pkexec);
-        const TaskEnd end = run(c.commandLine, false);
+        const TaskEnd end = run(c.commandLine);
         EXPECT_TRUE(c.status < 0 ? end.status != 0 : end.status == c.status) << end.status;
         EXPECT_NE(end.errorOutput.find(c.errorOutput), std::string::npos) << end.errorOutput;
         EXPECT_EQ(end.errorOutput.find(contract::cancelledMarker) != std::string::npos, c.cancelled);
@@ -158,7 +143,7 @@ TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOne
     // The command line reaches pkexec as one argument of its own after an
     // absolute shell, never spliced into another command.
     fakePkexec("exec \"$@\"");
-    run(touch, false);
+    run(touch);
     const auto arguments = splitNul(readFile(pkexecArgs));
     ASSERT_GE(arguments.size(), 2u);
     EXPECT_EQ(arguments.front(), "/bin/sh");
@@ -167,7 +152,7 @@ TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOne
     // A pkexec that cannot be executed is reported, not searched for elsewhere.
     fs::remove(ran);
     fs::permissions(pkexec, fs::perms(0644));
-    const TaskEnd missing = run(touch, false);
+    const TaskEnd missing = run(touch);
     EXPECT_NE(missing.status, 0);
     EXPECT_EQ(lines(missing.errorOutput), 1u) << missing.errorOutput;
     EXPECT_NE(missing.errorOutput.find("pkexec"), std::string::npos);
@@ -182,7 +167,7 @@ TEST_F(ElevateAsRootTest, InstalledCopyHasPkexecRunItselfOtherCopiesTheShell)
     // into sends it the generic road.
     for (const char* mode : {"755", "777"}) {
         const TaskEnd end = run(
-            touch, false, installed,
+            touch, installed,
             "&& mount -t tmpfs -o mode=755 none /opt && mkdir -p " + fs::path(installed).parent_path().string() +
                 " && cp " + contract::shellQuote(elevate.string()) + " " + installed + " && chmod " + mode + " /opt ");
         EXPECT_EQ(end.status, 0) << end.errorOutput;
@@ -203,7 +188,7 @@ TEST_F(ElevateAsRootTest, ClosedErrorPipeDoesNotStopTheCollection)
     posix::Pipe errors;
     ASSERT_EQ(errors.open(), 0);
     posix::Pipe::closeEnd(errors.read);
-    const auto command = line("sleep 0.2; echo done > '" + ran.string() + "'; exit 3", false);
+    const auto command = line("sleep 0.2; echo done > '" + ran.string() + "'; exit 3");
     const posix::Spawned runner =
         posix::spawn(command.front(), command, {posix::StandardStreams::inherit, errors.write});
     ASSERT_EQ(runner.error, 0);

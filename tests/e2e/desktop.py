@@ -11,7 +11,6 @@ import contextlib
 import ctypes
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import time
@@ -40,24 +39,6 @@ def mounts_under(folder):
         points = [line.split()[4].encode().decode("unicode_escape").encode("latin-1").decode() for line in f]
     return sorted((p for p in points if p == folder or p.startswith(folder.rstrip("/") + "/")),
                   key=len, reverse=True)
-
-
-def descendants(pid):
-    children = {}
-    for entry in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open(f"/proc/{entry}/stat", "rb") as f:
-                stat = f.read()
-        except OSError:
-            continue
-        # The command name is in parentheses and may hold anything.
-        children.setdefault(int(stat[stat.rfind(b")") + 2:].split()[1]), []).append(int(entry))
-    found, todo = [], [pid]
-    while todo:
-        below = children.get(todo.pop(), [])
-        found += below
-        todo += below
-    return found
 
 
 class Desktop:
@@ -104,10 +85,8 @@ class Desktop:
     def __exit__(self, failed, *_):
         if failed and self.window:
             self.screenshot("at-failure")
-        for _ in range(3):  # what a killed process leaves comes back to us
-            for pid in descendants(os.getpid()):
-                with contextlib.suppress(ProcessLookupError):
-                    os.kill(pid, signal.SIGKILL)
+        for _ in range(3):  # what a killed process leaves comes back to us, the subreaper
+            subprocess.run(["pkill", "-KILL", "-P", str(os.getpid())])
             time.sleep(0.2)
         self.reads.close()
         # Never delete through a mount (a system's /tmp bound into a chroot).

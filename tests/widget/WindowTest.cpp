@@ -1,7 +1,6 @@
 // The main window: its shape, the menu, and every screen's layout.
 #include "tests/widget/WidgetFixture.h"
 
-#include <QAccessible>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -34,17 +33,6 @@ TEST_F(WindowTest, WindowIsTitledFixedInSizeHoldsOneQuitMenuAndStyledControls)
     EXPECT_TRUE(headline()->font().bold());
     EXPECT_EQ(headline()->font().pixelSize(), 14);
     EXPECT_EQ(detail()->foregroundRole(), QPalette::PlaceholderText);
-}
-
-TEST_F(WindowTest, ScreenReadersReadTheDetailTextLikeALabel)
-{
-    show(Screen::failed);
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(detail());
-    ASSERT_NE(accessible, nullptr);
-    EXPECT_EQ(accessible->role(), QAccessible::StaticText);
-    EXPECT_EQ(accessible->text(QAccessible::Name), detail()->text());
-    EXPECT_TRUE(accessible->text(QAccessible::Name).startsWith(QStringLiteral("tarnhollow: error")));
-    EXPECT_EQ(accessible->text(QAccessible::Value), accessible->text(QAccessible::Name));
 }
 
 // Every screen: 20 from the edges, 12 between neighbours, in the order
