@@ -48,7 +48,7 @@ TEST(PosixFileSystemTest, MakesAndReadsRegularFilesOnlyAndRefusesEverythingElse)
         EXPECT_EQ(files.createEmptyFile(folder / name), name == std::string("missing")) << name;
     }
     EXPECT_FALSE(files.openRegularFile("/dev/zero"));
-    EXPECT_FALSE(files.removeItem(folder / "missing"));
+    EXPECT_FALSE(files.removeItem(folder / "absent"));
     EXPECT_FALSE(files.removeItem(folder)) << "never recursive";
 }
 
