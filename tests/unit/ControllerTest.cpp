@@ -155,8 +155,8 @@ TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
                                "管理者権限を求めています。");
     const std::string& line = arguments.at(2);
     EXPECT_EQ(line.rfind("set -- '" + std::string(64, 'c') + "' " + quoted + "/Kit.app/Contents/MacOS/tarnhollow' " +
-                             quoted + "' '" + file.parent_path().string() + "' 'tarnhollow-" + exampleUUID +
-                             ".out' '501' '20' ",
+                             quoted + "' '" + (fs::absolute(fake.temporary) / file.parent_path().filename()).string() +
+                             "' 'tarnhollow-" + exampleUUID + ".out' '501' '20' ",
                          0),
               0u)
         << line;
