@@ -32,15 +32,6 @@ def log(message):
     print(message, flush=True)
 
 
-def mounts_under(folder):
-    # Mount points at or below `folder`, deepest first.
-    with open("/proc/self/mountinfo", encoding="utf-8") as f:
-        # The fifth field, with spaces written as \040.
-        points = [line.split()[4].encode().decode("unicode_escape").encode("latin-1").decode() for line in f]
-    return sorted((p for p in points if p == folder or p.startswith(folder.rstrip("/") + "/")),
-                  key=len, reverse=True)
-
-
 class Desktop:
     # Xvfb, a D-Bus session with the accessibility bus, and one app on them.
 
@@ -89,17 +80,15 @@ class Desktop:
             subprocess.run(["pkill", "-KILL", "-P", str(os.getpid())])
             time.sleep(0.2)
         self.reads.close()
-        # Never delete through a mount (a system's /tmp bound into a chroot).
-        if not mounts_under(self.root):
-            shutil.rmtree(self.root, ignore_errors=True)
+        shutil.rmtree(self.root, ignore_errors=True)
 
-    def start_app(self, bundle, tmpdir, prefix=()):
-        # Starts the bundle's app, through `prefix` (a chroot) when given,
-        # and waits for its window and its accessible controls.
+    def start_app(self, bundle, tmpdir):
+        # Starts the bundle's app and waits for its window and its accessible
+        # controls.
         self.controls = None
         with open(os.path.join(self.artifacts, "app.log"), "ab") as out:
             self.app = subprocess.Popen(
-                [*prefix, os.path.join(bundle, "Contents/MacOS/TarnhollowApp")], stdin=subprocess.DEVNULL,
+                [os.path.join(bundle, "Contents/MacOS/TarnhollowApp")], stdin=subprocess.DEVNULL,
                 stdout=out, stderr=out, cwd=self.root, env=dict(
                     os.environ, TMPDIR=tmpdir, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
         self.window = self.xdotool("search", "--sync", "--onlyvisible", "--name", "^Tarnhollow$").split()[0]
