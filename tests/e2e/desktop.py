@@ -7,13 +7,7 @@
 # harness makes itself a child subreaper, so that what the app leaves behind
 # (a runner, a collector) becomes its child and is found again.
 
-import contextlib
-import ctypes
-import os
-import shutil
-import subprocess
-import tempfile
-import time
+import contextlib, ctypes, os, shutil, subprocess, tempfile, time
 from collections import namedtuple
 
 Screen = namedtuple("Screen", "headline detail bar_visible bar_value bar_max button button_enabled")

@@ -58,22 +58,9 @@ private:
 
 auto control(Log& log, const char* name, FakeControl& state) { return std::make_unique<Control>(log, name, state); }
 
-class FakeTimer final : public Timer {
-public:
-    FakeTimer(Log& log, std::function<void()> stop)
-        : log_(log),
-          stop_(std::move(stop))
-    {
-    }
-    void invalidate() override
-    {
-        log_.push_back("timer.invalidate");
-        stop_();
-    }
-
-private:
-    Log& log_;
-    std::function<void()> stop_;
+struct FakeTimer final : Timer {
+    std::function<void()> stop;
+    void invalidate() override { stop(); }
 };
 
 } // namespace
@@ -130,7 +117,9 @@ std::unique_ptr<Timer> RecordingPlatform::scheduleRepeatingTimer(double seconds,
     log.push_back("timer.schedule: " + number(seconds));
     auto timer = std::make_shared<ScheduledTimer>(ScheduledTimer{seconds, clock + span(seconds), std::move(tick)});
     timers_.push_back(timer);
-    return std::make_unique<FakeTimer>(log, [timer] { timer->valid = false; });
+    auto stop = std::make_unique<FakeTimer>();
+    stop->stop = [this, timer] { log.push_back("timer.invalidate"), timer->valid = false; };
+    return stop;
 }
 
 LaunchResult RecordingPlatform::launch(const TaskRequest& request, TerminationHandler onTermination)
@@ -157,14 +146,10 @@ void RecordingPlatform::activateFileViewerSelectingURLs(const std::vector<std::f
 
 std::string RecordingPlatform::newUUIDString()
 {
-    ++uuidsHandedOut;
-    if (!uuids.empty()) {
-        std::string next = std::move(uuids.front());
-        uuids.pop_front();
-        return next;
-    }
+    if (static_cast<std::size_t>(uuidsHandedOut) < uuids.size())
+        return uuids[static_cast<std::size_t>(uuidsHandedOut++)];
     char text[40];
-    std::snprintf(text, sizeof text, "00000000-0000-4000-8000-%012d", uuidsHandedOut);
+    std::snprintf(text, sizeof text, "00000000-0000-4000-8000-%012d", ++uuidsHandedOut);
     return text;
 }
 

@@ -45,7 +45,7 @@ public:
     bool installed = false;
     uint32_t uid = 501, gid = 20;
     Date clock = Date(std::chrono::seconds(1'700'000'000));
-    std::deque<std::string> uuids; // handed out first; then generated ones
+    std::vector<std::string> uuids; // handed out first; then generated ones
     int uuidsHandedOut = 0;
 
     // Moves the clock, firing every timer tick that falls due, in order.

@@ -2,6 +2,7 @@
 // platform drive it: screens, the launch, the poll, the end of a run, and
 // finding the archive.
 #include "collect/AppDelegate.h"
+#include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -365,25 +366,17 @@ TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchi
 
 TEST(OutputFolderTest, BesideTheBundleUnlessTranslocatedOrInstalled)
 {
-    const struct {
-        std::string bundle;
-        bool installed;
-        std::string shown;
-    } cases[] = {
-        {"/private/var/folders/xy/T/AppTranslocation/1A2B/d/Tarnhollow.app", false, "/Users/analyst/Desktop"},
-        {"/private/var/folders/xy/T/apptranslocation/1A2B/d/Tarnhollow.app", false,
-         "/private/var/folders/xy/T/apptranslocation/1A2B/d"},
-        {"/Volumes/AppTranslocation-ish/Tarnhollow.app", false, "/Volumes/AppTranslocation-ish"},
-        {"/opt/tarnhollow/Tarnhollow.app", true, "/home/analyst/デスクトップ"},
-    };
-    for (const auto& c : cases) {
-        RecordingPlatform fake;
-        fake.bundle = c.bundle;
-        fake.installed = c.installed;
-        fake.desktop = "/home/analyst/デスクトップ";
-        Platform platform = fake.platform();
-        AppDelegate::create(platform)->applicationDidFinishLaunching();
-        EXPECT_EQ(fake.detail.text, "開始すると管理者パスワードを求めます。\n保存先: " + c.shown) << c.bundle;
+    RecordingPlatform fake;
+    fake.desktop = "/home/analyst/デスクトップ";
+    for (const auto& [bundle, installed, folder] : std::vector<std::tuple<std::string, bool, std::string>>{
+             {"/private/var/folders/xy/T/AppTranslocation/1A2B/d/Tarnhollow.app", false, "/Users/analyst/Desktop"},
+             {"/private/var/folders/xy/T/apptranslocation/1A2B/d/Tarnhollow.app", false,
+              "/private/var/folders/xy/T/apptranslocation/1A2B/d"},
+             {"/Volumes/AppTranslocation-ish/Tarnhollow.app", false, "/Volumes/AppTranslocation-ish"},
+             {"/opt/tarnhollow/Tarnhollow.app", true, "/home/analyst/デスクトップ"}}) {
+        fake.bundle = bundle;
+        fake.installed = installed;
+        EXPECT_EQ(AppDelegateProbe::defaultOutputDir(fake), folder) << bundle;
     }
 }
 

@@ -18,7 +18,7 @@ constexpr int steps = QtProgressIndicator::steps;
 
 bool busy(const QtProgressIndicator& bar) { return bar.bar()->minimum() == 0 && bar.bar()->maximum() == 0; }
 
-TEST(ProgressIndicatorTest, KeepsRangeAndValueAcrossBusySpellsAndWhileHidden)
+TEST(ProgressIndicatorTest, KeepsRangeAndValueAcrossBusySpellsAndShowsValuesOutsideItAsEmptyOrFull)
 {
     QtProgressIndicator bar;
     EXPECT_FALSE(bar.isHidden());
@@ -47,12 +47,8 @@ TEST(ProgressIndicatorTest, KeepsRangeAndValueAcrossBusySpellsAndWhileHidden)
     bar.startAnimation(); // animating a determinate bar changes nothing that shows
     EXPECT_FALSE(busy(bar));
     EXPECT_EQ(bar.bar()->value(), steps / 4);
-}
 
-TEST(ProgressIndicatorTest, ValuesOutsideTheRangeShowAsEmptyOrFull)
-{
-    QtProgressIndicator bar;
-    bar.setIndeterminate(false);
+    // Values outside the range show as empty or full.
     bar.setMaxValue(3);
     for (const auto& [value, shown] :
          std::vector<std::pair<double, int>>{{1, static_cast<int>(std::lround(steps / 3.0))},
