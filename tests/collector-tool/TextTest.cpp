@@ -24,5 +24,13 @@ TEST(EscapeName, KeepsValidUtf8AndEscapesWhatStrictDecodersReject)
         EXPECT_EQ(escapeName(raw), escaped);
 }
 
+TEST(FileNameSafe, LeavesOnlyPlainCharacters)
+{
+    EXPECT_EQ(fileNameSafe("AZaz09-_.local"), "AZaz09-_.local");
+    EXPECT_EQ(fileNameSafe("a/b c:d@[`{"), "a_b_c_d____");
+    EXPECT_EQ(fileNameSafe("..hidden"), "hidden");
+    EXPECT_EQ(fileNameSafe(""), "host");
+}
+
 } // namespace
 } // namespace tarnhollow::tool

@@ -35,7 +35,6 @@ class Desktop:
         self.root = tempfile.mkdtemp(prefix="tarnhollow-e2e-")
         self.servers, self.app, self.window, self.controls = [], None, None, None
         self.slowest_read = 0.0
-        self.reads = open(os.path.join(artifacts, "screens.log"), "w", encoding="utf-8")
 
     def __enter__(self):
         ctypes.CDLL(None).prctl(36, 1, 0, 0, 0)  # PR_SET_CHILD_SUBREAPER
@@ -73,7 +72,6 @@ class Desktop:
         for _ in range(3):  # what a killed process leaves comes back to us, the subreaper
             subprocess.run(["pkill", "-KILL", "-P", str(os.getpid())])
             time.sleep(0.2)
-        self.reads.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def start_app(self, bundle, tmpdir):
@@ -134,7 +132,6 @@ class Desktop:
                         button.getState().contains(pyatspi.STATE_ENABLED))
         took = time.monotonic() - began
         self.slowest_read = max(self.slowest_read, took)
-        self.reads.write(f"read in {took:5.2f} s: {str(screen)[:600]}\n")
         return screen
 
     def wait(self, accept, what, timeout=30):

@@ -137,7 +137,6 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
                    "button.setTitle: Finder で表示", "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::done);
     EXPECT_TRUE(fs::is_empty(temporary)) << "each run's private folder goes with its file";
-    EXPECT_EQ(logOf([&] { fake.advance(5); }), Log{});
 }
 
 TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
@@ -205,23 +204,6 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
         fake.collectorSha256 = std::string(64, 'c');
         fake.temporary = fs::relative(temporary);
     }
-}
-
-TEST_F(ControllerTest, TimerDoesNothingOnceTheControllerIsGone)
-{
-    // A launcher that forgets the run, so that nothing but the test holds the controller.
-    struct Forgetting final : TaskLauncher {
-        LaunchResult launch(const TaskRequest&, TerminationHandler) override { return {true, {}}; }
-    } launcher;
-    Platform forgetting{fake, fake, launcher, fake, fake, fake, fake.text()};
-    controller = AppDelegate::create(forgetting);
-    controller->applicationDidFinishLaunching();
-    start();
-    std::weak_ptr<AppDelegate> watch = controller;
-    controller.reset();
-    ASSERT_TRUE(watch.expired()) << "the timer must not keep the controller alive";
-    std::ofstream(progress) << "Collecting x (1/1)\n";
-    EXPECT_EQ(logOf([&] { fake.advance(2); }), Log{});
 }
 
 TEST_F(ControllerTest, PollShowsTheLastCountAndNameOfReadableUtf8TextOnly)

@@ -100,6 +100,17 @@ TEST(WorkspaceTest, OpensTheFolderAndShowsAnArchiveByItsFolderWithoutABus)
     }
 }
 
+TEST(WorkspaceTest, OpensTheFolderWhenNoFileManagerAnswersOnTheBus)
+{
+    // These tests run on a session bus of their own, where nobody answers.
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
+    std::vector<QUrl> opened;
+    QtWorkspace workspace({[&](const QUrl& url) { opened.push_back(url); }, {}});
+    workspace.activateFileViewerSelectingURLs({"/media/stick/case.zip"});
+    ASSERT_TRUE(spinUntil([&] { return !opened.empty(); }));
+    EXPECT_EQ(opened.front().toLocalFile(), QStringLiteral("/media/stick"));
+}
+
 TEST(LinuxSystemTest, BundleDesktopTemporaryFolderAndIdentifiersAreAsTheSystemNamesThem)
 {
     for (const auto& [executable, bundle] : std::vector<std::pair<std::string, std::string>>{
