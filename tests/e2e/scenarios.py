@@ -119,9 +119,7 @@ class Kit:
 def reference_collection(kit):
     # A real run; the archive opens, holds a log, and its manifest lists
     # the SHA-256 of its members.
-    kit.desktop.screenshot("ready")
     archive = kit.run_to_done(REFERENCE_RUN_ENDS_WITHIN)
-    kit.desktop.screenshot("done")
     with zipfile.ZipFile(archive) as z:
         expect(z.testzip() is None, "every member of the archive reads back intact")
         names = z.namelist()
@@ -153,7 +151,6 @@ echo "Collecting /etc/hosts (1/3)"; echo "Collecting /var/log/syslog (2/3)"; ech
     asking = desktop.wait(lambda s: s.headline == ASKING_PASSWORD, "the screen while the password is asked")
     expect_equal((asking.detail, asking.bar_visible, asking.button, asking.button_enabled),
                  (SAVED_TO + kit.folder, True, RUNNING, False), "the screen while the password is asked")
-    desktop.screenshot("asking-password")
     kit.open_gate("dialog-closed")
     kit.ready(CANCELLED)
     expect_equal((kit.progress_files(), kit.archives()), ([], []), "files left after the cancellation")
