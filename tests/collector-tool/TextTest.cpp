@@ -1,6 +1,9 @@
 #include "collector-tool/Text.h"
+#include "collector-tool/OutputFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <regex>
 
 namespace tarnhollow::tool {
 namespace {
@@ -30,6 +33,14 @@ TEST(FileNameSafe, LeavesOnlyPlainCharacters)
     EXPECT_EQ(fileNameSafe("a/b c:d@[`{"), "a_b_c_d____");
     EXPECT_EQ(fileNameSafe("..hidden"), "hidden");
     EXPECT_EQ(fileNameSafe(""), "host");
+}
+
+TEST(CandidateName, TwentyGuessableNamesThenARandomOne)
+{
+    EXPECT_EQ(candidateName("host-20261206T093015Z", 1), "host-20261206T093015Z");
+    EXPECT_EQ(candidateName("h", 2), "h-2");
+    EXPECT_EQ(candidateName("h", 20), "h-20");
+    EXPECT_TRUE(std::regex_match(candidateName("h", 21), std::regex("h-[0-9a-f]{12}")));
 }
 
 } // namespace

@@ -64,6 +64,7 @@ class FullRun(Folders):
     def test_awkward_tree(self):
         r = self.root
         os.utime(write(r + "/etc/passwd", b"root:x:0:0::/root:/bin/bash\n"), (OLD_MTIME, OLD_MTIME))
+        write(r + "/etc/os-release", b'NAME=Fake\nPRETTY_NAME="Fake Linux 12"\n')
         write(r + "/etc/ssh/sshd_config", b"PermitRootLogin no\n", 0o600)
         os.mkfifo(r + "/etc/ssh/fifo")
         with socket.socket(socket.AF_UNIX) as sock:
@@ -137,7 +138,8 @@ class FullRun(Folders):
         self.assertFalse([n for n in names if n.startswith("files/tmp/")])
         self.assertEqual(rows["/tmp"]["type"], "listing")
         for key in ("not present: /etc/sudoers\n", "Shell histories: skipped, nothing found", "owner: 4321:8765",
-                    "running system: Linux", "live commands skipped", "full disk access: not applicable",
+                    "running system: Linux", "os version: Fake Linux 12 (from the source root)\n",
+                    "live commands skipped", "full disk access: not applicable",
                     "manifest sha256: " + hashlib.sha256(archive.read("manifest.tsv")).hexdigest()):
             self.assertIn(key, log)
         st = os.lstat(r + "/etc/hostname")

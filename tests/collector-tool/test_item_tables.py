@@ -81,6 +81,11 @@ class ItemTables(unittest.TestCase):
                                  hashlib.sha256(data).hexdigest() if ran else False)
         self.assertIn(b"TARGET", archive.read("live/findmnt.txt"))
 
+    def test_bad_command_lines_refused(self):
+        for args in (["--system", "windows", "-o", "/tmp"], ["-o"], ["--root"], ["-x"]):
+            proc = subprocess.run([TOOL, *args], capture_output=True, timeout=60)
+            self.assertTrue(proc.returncode > 0 and proc.stderr.strip(), (args, proc))
+
 
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(sys.argv.index("--tool") + 1))
