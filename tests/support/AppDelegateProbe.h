@@ -16,7 +16,6 @@ public:
     void fail(const std::string& message) { c_.fail(message); }
     void poll() { c_.poll(); }
     static std::filesystem::path defaultOutputDir(System& system) { return AppDelegate::defaultOutputDir(system); }
-    AppDelegate::State& state() { return c_.state; }
     std::optional<std::filesystem::path>& progressURL() { return c_.progressURL; }
     ProgressReader& progressReader() { return c_.progressReader; }
 
