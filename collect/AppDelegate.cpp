@@ -1,4 +1,5 @@
 #include "collect/AppDelegate.h"
+#include "collector/Contract.h"
 
 namespace tarnhollow {
 
@@ -14,7 +15,9 @@ AppDelegate::AppDelegate(Platform& platform)
       bar(platform.toolkit.makeProgressIndicator()),
       button(platform.toolkit.makeButton()),
       startDate(platform.system.now()),
-      outputDir(defaultOutputDir(platform.system))
+      outputDir(defaultOutputDir(platform.system)),
+      pinnedCollectorSha256(platform.files.sha256OfFile(platform.system.bundlePath() / contract::collectorInBundle)),
+      pinnedOutputDir(platform.files.resolveFolder(outputDir))
 {
 }
 

@@ -57,6 +57,12 @@ private:
     Date startDate;
     const std::filesystem::path outputDir;
 
+    // Taken when the app starts: root runs only a collector with this
+    // content and writes only into this very folder, whatever anyone puts
+    // in their places later. Nothing when they could not be read.
+    const std::optional<std::string> pinnedCollectorSha256;
+    const std::optional<ResolvedFolder> pinnedOutputDir;
+
     // What the polls of this run have read of the progress file.
     ProgressReader progressReader;
 };

@@ -19,12 +19,12 @@ void AppDelegate::start()
     button->setTitle(std::string(texts::runningButton));
     button->setEnabled(false);
 
-    // Hashed now, before the password is asked: root runs only a program
-    // with this very content, whatever is put in the bundle meanwhile.
-    const std::filesystem::path collector = platform.system.bundlePath() / contract::collectorInBundle;
-    const auto collectorSha256 = platform.files.sha256OfFile(collector);
-    if (!collectorSha256) {
+    if (!pinnedCollectorSha256) {
         fail(std::string(texts::launchFailed) + std::string(texts::collectorUnreadable));
+        return;
+    }
+    if (!pinnedOutputDir) {
+        fail(std::string(texts::launchFailed) + std::string(texts::outputFolderUnavailable));
         return;
     }
 
@@ -44,8 +44,11 @@ void AppDelegate::start()
     }
     progressURL = progress;
 
+    const contract::FolderPin output{pinnedOutputDir->path, pinnedOutputDir->status.device,
+                                     pinnedOutputDir->status.inode};
     const std::string commandLine = contract::collectorCommandLine(
-        {platform.system.userID(), platform.system.groupID(), collector, *collectorSha256, outputDir, progress});
+        {platform.system.userID(), platform.system.groupID(),
+         platform.system.bundlePath() / contract::collectorInBundle, *pinnedCollectorSha256, output, progress});
 
     TaskRequest request{platform.system.elevationRunner(), contract::runnerArguments(commandLine)};
 

@@ -30,6 +30,7 @@ inline constexpr std::string_view openFolderButton = "保存先を開く";
 inline constexpr std::string_view launchFailed = "収集を開始できませんでした: ";
 // What follows launchFailed when the run cannot even be prepared.
 inline constexpr std::string_view collectorUnreadable = "アプリ内の収集ツールを読み取れません";
+inline constexpr std::string_view outputFolderUnavailable = "保存先フォルダーが見つかりません";
 inline constexpr std::string_view progressFileUnavailable = "一時フォルダーに進捗ファイルを作成できません";
 
 } // namespace tarnhollow::texts

@@ -1,4 +1,5 @@
 #include "collector-tool/OutputFolder.h"
+#include "platform/posix/FolderWithoutLinks.h"
 #include "platform/posix/WriteAll.h"
 
 #include <fcntl.h>
@@ -99,10 +100,23 @@ OutputFolder::~OutputFolder()
         ::close(fd_);
 }
 
-int OutputFolder::open(const std::string& path)
+int OutputFolder::open(const std::string& path, std::optional<std::pair<uint64_t, uint64_t>> pin)
 {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return fd_ >= 0 ? 0 : errno;
+    if (!pin) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        return fd_ >= 0 ? 0 : errno;
+    }
+    const int fd = posix::openFolderWithoutLinks(path.c_str());
+    if (fd < 0)
+        return -fd;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || static_cast<uint64_t>(info.st_dev) != pin->first ||
+        static_cast<uint64_t>(info.st_ino) != pin->second) {
+        ::close(fd);
+        return ESTALE;
+    }
+    fd_ = fd;
+    return 0;
 }
 
 int OutputFolder::createArchiveFile(const std::string& base)

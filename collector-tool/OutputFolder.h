@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace tarnhollow::tool {
 
@@ -19,8 +22,9 @@ public:
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;
 
-    // 0 or errno.
-    int open(const std::string& path);
+    // 0 or errno. With a pin (device, inode), no component of the path may
+    // be a link and the folder must be that one (ESTALE when it is not).
+    int open(const std::string& path, std::optional<std::pair<uint64_t, uint64_t>> pin = std::nullopt);
     int fd() const { return fd_; }
 
     // Creates the file the archive is written into: nameless where the file

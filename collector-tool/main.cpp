@@ -8,6 +8,7 @@
 #include "collector-tool/ScratchFile.h"
 #include "collector-tool/Sources.h"
 #include "collector-tool/Text.h"
+#include "collector/Contract.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,7 +49,7 @@ int fail(const std::string& sentence)
     return 1;
 }
 
-std::string quoted(const std::string& path) { return "「" + tool::escapeName(path) + "」"; }
+std::string inCornerBrackets(const std::string& path) { return "「" + tool::escapeName(path) + "」"; }
 
 int failWriting(int error, const std::string& folder, const std::string& detail)
 {
@@ -56,20 +57,24 @@ int failWriting(int error, const std::string& folder, const std::string& detail)
     case EACCES:
     case EPERM:
     case EROFS:
-        return fail("出力先フォルダー" + quoted(folder) + "に書き込めないため、アーカイブを保存できませんでした。");
+        return fail("出力先フォルダー" + inCornerBrackets(folder) +
+                    "に書き込めないため、アーカイブを保存できませんでした。");
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
-        return fail("出力先" + quoted(folder) + "のディスクがいっぱいになったため、アーカイブを保存できませんでした。");
+        return fail("出力先" + inCornerBrackets(folder) +
+                    "のディスクがいっぱいになったため、アーカイブを保存できませんでした。");
     case EFBIG:
-        return fail("アーカイブが出力先" + quoted(folder) +
+        return fail("アーカイブが出力先" + inCornerBrackets(folder) +
                     "のファイルシステムで扱えるファイルの大きさを超えたため、保存できませんでした。");
     case ENOENT:
     case ENOTDIR:
-        return fail("出力先フォルダー" + quoted(folder) + "が見つからないため、アーカイブを保存できませんでした。");
+        return fail("出力先フォルダー" + inCornerBrackets(folder) +
+                    "が見つからないため、アーカイブを保存できませんでした。");
     default:
-        return fail("出力先" + quoted(folder) + "への書き込みに失敗したため、アーカイブを保存できませんでした（" +
+        return fail("出力先" + inCornerBrackets(folder) +
+                    "への書き込みに失敗したため、アーカイブを保存できませんでした（" +
                     tool::escapeName(detail.empty() ? std::strerror(error) : detail) + "）。");
     }
 }
@@ -211,17 +216,28 @@ int run(int argc, char** argv)
     }
     output = withoutTrailingSlashes(output);
 
+    // Started by the app, root is told which folder the app saw; a folder
+    // put in its place since, or reached through a link, is refused.
+    std::optional<std::pair<uint64_t, uint64_t>> pin;
+    if (const char* pinText = std::getenv(std::string(tarnhollow::contract::outputPinVariable).c_str())) {
+        pin = tarnhollow::contract::parsePinText(pinText);
+        if (!pin)
+            return fail(std::string(tarnhollow::contract::outputFolderChanged));
+    }
     tool::OutputFolder folder;
-    if (const int error = folder.open(output); error != 0) {
+    if (const int error = folder.open(output, pin); error != 0) {
+        if (pin && error != EACCES && error != EPERM)
+            return fail(std::string(tarnhollow::contract::outputFolderChanged));
         if (error == EACCES || error == EPERM)
             return failWriting(error, output, "");
-        return fail("出力先フォルダー" + quoted(output) + "が見つからないため、収集を始められません。");
+        return fail("出力先フォルダー" + inCornerBrackets(output) + "が見つからないため、収集を始められません。");
     }
 
     tool::SourceTree tree;
     std::string treeError;
     if (!tree.open(root, treeError))
-        return fail("調べるフォルダー" + quoted(root) + "を開けないため、収集を始められません（" + treeError + "）。");
+        return fail("調べるフォルダー" + inCornerBrackets(root) + "を開けないため、収集を始められません（" + treeError +
+                    "）。");
 
     // The file first: a folder we cannot write to fails at once, not after
     // the whole collection.

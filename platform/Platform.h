@@ -85,6 +85,11 @@ struct FileStatus {
     bool sameFile(const FileStatus& other) const { return device == other.device && inode == other.inode; }
 };
 
+struct ResolvedFolder {
+    std::filesystem::path path; // absolute, no link in it
+    FileStatus status;
+};
+
 // A file kept open between reads.
 class ReadableFile {
 public:
@@ -109,6 +114,9 @@ public:
     // The SHA-256 of a regular file's content as lower-case hex; nothing
     // when the item is no regular file or cannot be read.
     virtual std::optional<std::string> sha256OfFile(const std::filesystem::path& file) = 0;
+    // The folder that `folder` leads to now: its path with every link
+    // resolved, and its device and inode; nothing when it is no folder.
+    virtual std::optional<ResolvedFolder> resolveFolder(const std::filesystem::path& folder) = 0;
     // The regular file at `file` itself (a link there is not followed), or
     // nothing for anything else.
     virtual std::optional<FileStatus> regularFileStatus(const std::filesystem::path& file) = 0;

@@ -6,13 +6,13 @@
 // with status 0 exactly when the shell did; when the user dismisses the
 // authentication dialog its error output contains contract::cancelledMarker.
 //
-// The copy that the Debian package installed, root's alone, asks pkexec to
-// run itself instead of /bin/sh: the package's polkit action names this
-// program, so the dialog says that Tarnhollow asks and why. Any other copy
-// (a kit on a stick, which others may be able to write) keeps the generic
-// road through /bin/sh, since root must never run a program from there.
+// The copy that the Debian package installed runs under pkexec as itself,
+// with fixed arguments (Installed.h). Any other copy (a kit on a stick,
+// which others may be able to write) keeps the generic road through
+// /bin/sh, since root must never run a program from there.
 #include "collect/LastLine.h"
 #include "collector/Contract.h"
+#include "helpers/elevate/Installed.h"
 #include "platform/posix/ChildEnd.h"
 #include "platform/posix/Spawn.h"
 #include "platform/posix/WriteAll.h"
@@ -34,11 +34,10 @@ namespace {
 namespace contract = tarnhollow::contract;
 namespace lines = tarnhollow::lines;
 namespace posix = tarnhollow::posix;
+namespace elevate = tarnhollow::elevate;
 
 constexpr const char* shell = "/bin/sh";
 constexpr const char* pkexec = "/usr/bin/pkexec";
-// Named by the polkit action org.tarnhollow.collect in the Debian package.
-constexpr const char* installedRunner = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
 
 // Run as root under pkexec: one byte on standard output says that
 // authorisation succeeded and the command line is about to run. pkexec
@@ -48,8 +47,12 @@ constexpr const char* installedRunner = "/opt/tarnhollow/Tarnhollow.app/Contents
 // never spliced into this text.
 constexpr const char* announcingScript = "printf x; exec /bin/sh -c \"$1\" >/dev/null";
 
-// pkexec's status when the user dismissed the authentication dialog.
+// pkexec's statuses when the user dismissed the authentication dialog, and
+// when polkit said no: some agents report a dismissed dialog that way, and
+// either way the user may try again. 127 also covers pkexec's other
+// failures, which its error output tells apart.
 constexpr int pkexecDismissed = 126;
+constexpr int pkexecNotAuthorized = 127;
 
 constexpr int failureStatus = 1;
 constexpr int usageStatus = 2;
@@ -69,40 +72,22 @@ int reportShellEnd(int status)
     return status;
 }
 
-// True when `path` and every folder above it belong to root and no one else
-// may change them, so that what pkexec runs as root is what root put there.
-bool onlyRootCanChange(std::filesystem::path path)
+// Started by pkexec as the installed runner: the caller waits for the same
+// byte the generic road's script gives, and nothing else goes that way.
+int collectAsInstalled(char** argv)
 {
-    for (;;) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode) || info.st_uid != 0 ||
-            (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-            return false;
-        if (path == path.root_path())
-            return true;
-        path = path.parent_path();
-    }
-}
-
-bool isInstalledRunner()
-{
-    std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error) == installedRunner && !error &&
-           onlyRootCanChange(installedRunner);
-}
-
-int runAsRoot(const std::string& commandLine)
-{
-    // Started by pkexec as the installed runner: the caller waits for the
-    // same byte the generic road's script gives, and the command line's
-    // output goes nowhere, as there.
-    if (std::getenv("PKEXEC_UID") && ::write(STDOUT_FILENO, "x", 1) == 1) {
+    if (::write(STDOUT_FILENO, "x", 1) == 1) {
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (null >= 0) {
             ::dup2(null, STDOUT_FILENO);
             ::close(null);
         }
     }
+    return elevate::collectForPkexecUser(argv[2], argv[3], argv[4]);
+}
+
+int runAsRoot(const std::string& commandLine)
+{
     const posix::Spawned child = posix::spawn(shell, {"sh", "-c", commandLine});
     if (child.error != 0) {
         writeErrorLine(std::string("cannot run ") + shell + ": " + errorText(child.error));
@@ -116,7 +101,7 @@ int runAsRoot(const std::string& commandLine)
     return reportShellEnd(*status);
 }
 
-int runThroughPkexec(const std::string& commandLine, const std::string& prompt)
+int runThroughPkexec(const std::string& commandLine)
 {
     posix::Pipe announced;
     posix::Pipe errors;
@@ -128,9 +113,21 @@ int runThroughPkexec(const std::string& commandLine, const std::string& prompt)
         return failureStatus;
     }
     std::vector<std::string> arguments = {"pkexec", shell, "-c", announcingScript, "sh", commandLine};
-    const bool asItself = isInstalledRunner();
-    if (asItself)
-        arguments = {"pkexec", installedRunner, "-e", std::string(contract::runnerScript), commandLine, prompt};
+    const bool asItself = elevate::isInstalledRunner();
+    if (asItself) {
+        // Root is handed the run's data, never the line itself.
+        const auto run = contract::parseCollectorCommandLine(commandLine);
+        if (!run) {
+            writeErrorLine("refusing a command line other than the application's own");
+            return usageStatus;
+        }
+        arguments = {"pkexec",
+                     elevate::installedRunner,
+                     elevate::collectVerb,
+                     run->output.path.string(),
+                     contract::pinText(run->output),
+                     run->progressFile.string()};
+    }
     const posix::Spawned child = posix::spawn(pkexec, arguments, {announced.write, errors.write});
     posix::Pipe::closeEnd(announced.write);
     posix::Pipe::closeEnd(errors.write);
@@ -151,7 +148,12 @@ int runThroughPkexec(const std::string& commandLine, const std::string& prompt)
             return end.status >= 0 ? end.status : failureStatus;
         return reportShellEnd(end.status == 0 ? 0 : (end.status > 0 ? end.status : failureStatus));
     }
-    if (end.status == pkexecDismissed) {
+    if (end.output.find("No authentication agent") != std::string::npos) {
+        writeError(std::string(contract::noPasswordDialog) + "\n");
+        return failureStatus;
+    }
+    if (end.status == pkexecDismissed ||
+        (end.status == pkexecNotAuthorized && end.output.find("Not authorized") != std::string::npos)) {
         writeErrorLine("administrator authentication was dismissed. " + std::string(contract::cancelledMarker));
         return failureStatus;
     }
@@ -168,6 +170,13 @@ int main(int argc, char** argv)
     // A closed error pipe (the app has quit) must not end the collection.
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (::geteuid() == 0 && std::getenv("PKEXEC_UID")) {
+        // Under the package's polkit action: its fixed arguments or nothing.
+        if (argc == 5 && std::string_view(argv[1]) == elevate::collectVerb && elevate::isInstalledRunner())
+            return collectAsInstalled(argv);
+        writeErrorLine("under pkexec only the installed collector runs");
+        return usageStatus;
+    }
     if (argc != 5 || std::string_view(argv[1]) != "-e") {
         writeErrorLine("usage: elevate -e <script> <command line> <prompt>");
         return usageStatus;
@@ -179,5 +188,5 @@ int main(int argc, char** argv)
     // The prompt (argv[4]) is the Mac's dialog text; pkexec shows its own
     // (the installed copy's polkit action has ours).
     const std::string commandLine = argv[3];
-    return ::geteuid() == 0 ? runAsRoot(commandLine) : runThroughPkexec(commandLine, argv[4]);
+    return ::geteuid() == 0 ? runAsRoot(commandLine) : runThroughPkexec(commandLine);
 }

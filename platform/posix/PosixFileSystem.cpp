@@ -1,5 +1,6 @@
 #include "platform/posix/PosixFileSystem.h"
 #include "platform/digest/Sha256.h"
+#include "platform/posix/FolderWithoutLinks.h"
 
 #include <array>
 #include <cerrno>
@@ -39,6 +40,20 @@ std::optional<std::filesystem::path> PosixFileSystem::makePrivateFolder(const st
     if (!::mkdtemp(pattern.data())) // 0700, and never an existing name
         return std::nullopt;
     return std::filesystem::path(pattern);
+}
+
+std::optional<ResolvedFolder> PosixFileSystem::resolveFolder(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(folder, error);
+    if (error)
+        return std::nullopt;
+    // Reached as root will reach it: with no link on the way.
+    FileDescriptor fd(posix::openFolderWithoutLinks(resolved.c_str()));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
+        return std::nullopt;
+    return ResolvedFolder{resolved, {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), 0}};
 }
 
 bool PosixFileSystem::createEmptyFile(const std::filesystem::path& file)

@@ -10,6 +10,7 @@ public:
     std::optional<std::filesystem::path> makePrivateFolder(const std::filesystem::path& parent) override;
     bool createEmptyFile(const std::filesystem::path& file) override;
     std::optional<std::string> sha256OfFile(const std::filesystem::path& file) override;
+    std::optional<ResolvedFolder> resolveFolder(const std::filesystem::path& folder) override;
     std::optional<FileStatus> regularFileStatus(const std::filesystem::path& file) override; // PosixReadableFile.cpp
     std::unique_ptr<ReadableFile> openRegularFile(const std::filesystem::path& file) override;
     bool removeItem(const std::filesystem::path& item) override;

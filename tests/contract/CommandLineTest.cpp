@@ -47,21 +47,35 @@ TEST(CommandLineTest, ShellHandsTheCollectorExactlyItsArgumentsWhateverThePathsH
         std::filesystem::create_directories(scratch / ("tmp-" + std::to_string(i)) / name);
         // Arguments and identity NUL-separated, then a line on standard
         // error: both must land in the progress file.
-        writeScript(collector, "printf '%s\\0' \"$#\" \"$@\" \"${SUDO_UID-unset}\" \"${SUDO_GID-unset}\"\n"
+        writeScript(collector, "printf '%s\\0' \"$#\" \"$@\" \"${SUDO_UID-unset}\" \"${SUDO_GID-unset}\" "
+                               "\"${TARNHOLLOW_OUTPUT_PIN-unset}\"\n"
                                "echo 'to stderr' >&2\n");
         const auto folder = files.makePrivateFolder(scratch / ("tmp-" + std::to_string(i)) / name);
         ASSERT_TRUE(folder);
         const auto progress = *folder / "tarnhollow-3F2A.out";
         ASSERT_TRUE(files.createEmptyFile(progress));
 
-        const std::string line = contract::collectorCommandLine(
-            {::getuid(), ::getgid(), collector, *files.sha256OfFile(collector), outputDir, progress});
+        const auto resolved = files.resolveFolder(outputDir);
+        ASSERT_TRUE(resolved);
+        const contract::CollectorRun run{::getuid(),
+                                         ::getgid(),
+                                         collector,
+                                         *files.sha256OfFile(collector),
+                                         {resolved->path, resolved->status.device, resolved->status.inode},
+                                         progress};
+        const std::string line = contract::collectorCommandLine(run);
+        // The installed runner takes the run back out of the line, and
+        // nothing but what this code builds.
+        EXPECT_EQ(contract::parseCollectorCommandLine(line), run);
+        for (const std::string& foreign : {line + " ", line + "; id", "set -- 'x'; " + line.substr(line.find("; ") + 2),
+                                           line.substr(0, line.find("; ")) + "; id"})
+            EXPECT_FALSE(contract::parseCollectorCommandLine(foreign)) << foreign;
         const int waitStatus = std::system(line.c_str()); // `/bin/sh -c line`, as the runner does
         ASSERT_TRUE(WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0) << readFile(progress);
         const std::string written = readFile(progress);
         EXPECT_EQ(splitNul(written),
-                  (std::vector<std::string>{"2", "-o", outputDir.string(), std::to_string(::getuid()),
-                                            std::to_string(::getgid())}));
+                  (std::vector<std::string>{"2", "-o", resolved->path.string(), std::to_string(::getuid()),
+                                            std::to_string(::getgid()), contract::pinText(run.output)}));
         EXPECT_EQ(written.substr(written.rfind('\0') + 1), "to stderr\n");
         // Nothing was written anywhere else.
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(*folder), {}), 1);

@@ -11,6 +11,7 @@
 
 #include <iterator>
 #include <sstream>
+#include <sys/stat.h>
 
 #ifdef TARNHOLLOW_ELEVATE
 
@@ -123,9 +124,14 @@ TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOne
         // collector it cannot execute: only the first is a cancellation.
         {"exec \"$@\"", "exit 126", 126, "", false, false, false},
         {"exit 126", touch, -1, std::string(contract::cancelledMarker), true, true, false},
+        // Some agents report a dismissed dialog as a refusal.
         {"echo 'Error executing command as another user: Not authorized' >&2\necho >&2\n"
          "echo 'This incident has been reported.' >&2\nexit 127",
-         touch, -1, "administrator", false, true, false},
+         touch, -1, std::string(contract::cancelledMarker), true, true, false},
+        {"echo 'Error executing command as another user: No authentication agent found.' >&2\nexit 127", touch, -1,
+         std::string(contract::noPasswordDialog), false, true, false},
+        {"echo 'Cannot run program x: No such file or directory' >&2\nexit 127", touch, -1, "Cannot run", false, true,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pkexec + " / " + c.commandLine);
@@ -147,27 +153,96 @@ TEST_F(ElevateAsRootTest, PkexecRoadPassesTheStatusOnAndTellsItsOwnFailuresInOne
     EXPECT_FALSE(fs::exists(ran));
 }
 
-TEST_F(ElevateAsRootTest, InstalledCopyHasPkexecRunItselfOtherCopiesTheShell)
+// The package's copy where the package puts it, in a private /opt.
+std::string installCopy(const fs::path& elevate, const std::string& mode)
+{
+    const fs::path app = "/opt/tarnhollow/Tarnhollow.app";
+    return "&& mount -t tmpfs -o mode=755 none /opt && mkdir -p " + (app / "Contents/Helpers").string() + " " +
+           (app / "Contents/MacOS").string() + " && cp " + contract::shellQuote(elevate.string()) + " " +
+           (app / "Contents/Helpers/elevate").string() +
+           " && printf '%s\\n' '#!/bin/sh' "
+           "'printf \"%s \" \"$@\" \"$SUDO_UID\" \"$TARNHOLLOW_OUTPUT_PIN\"' > " +
+           (app / "Contents/MacOS/tarnhollow").string() + " && chmod 755 " +
+           (app / "Contents/MacOS/tarnhollow").string() + " && chmod " + mode + " /opt ";
+}
+
+TEST_F(ElevateAsRootTest, InstalledCopyHandsPkexecTheRunNeverALineOtherCopiesTheShell)
 {
     fakePkexec("printf x; exit 0"); // authorised: the byte the caller waits for
     const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
-    // A root-owned copy where the package puts it; /opt others may write
-    // into sends it the generic road: the command line as one argument of
-    // its own after an absolute shell, never spliced into another command.
+    const contract::CollectorRun collect{1,
+                                         1,
+                                         "/k/Tarnhollow.app/" + std::string(contract::collectorInBundle),
+                                         std::string(64, 'a'),
+                                         {"/k's", 3, 4},
+                                         "/tmp/p/tarnhollow-X.out"};
+    const std::string commandLine = contract::collectorCommandLine(collect);
+    // Root-owned: fixed arguments from the parsed run; /opt others may write
+    // into sends it the generic road, the line as one argument after an
+    // absolute shell.
     for (const char* mode : {"755", "777"}) {
-        const TaskEnd end = run(
-            touch, installed,
-            "&& mount -t tmpfs -o mode=755 none /opt && mkdir -p " + fs::path(installed).parent_path().string() +
-                " && cp " + contract::shellQuote(elevate.string()) + " " + installed + " && chmod " + mode + " /opt ");
+        const TaskEnd end = run(commandLine, installed, installCopy(elevate, mode));
         EXPECT_EQ(end.status, 0) << end.errorOutput;
-        auto expected = contract::runnerArguments(touch);
-        expected.insert(expected.begin(), installed);
         const auto arguments = splitNul(readFile(pkexecArgs));
+        const std::vector<std::string> fixed = {installed, "--collect", "/k's", "3:4", "/tmp/p/tarnhollow-X.out"};
         EXPECT_TRUE(mode == std::string("755")
-                        ? arguments == expected
-                        : arguments.size() > 2 && arguments.front() == "/bin/sh" && arguments.back() == touch)
+                        ? arguments == fixed
+                        : arguments.size() > 2 && arguments.front() == "/bin/sh" && arguments.back() == commandLine)
             << mode;
     }
+    // A line the app never builds is not passed on at all.
+    fs::remove(pkexecArgs);
+    EXPECT_NE(run(touch, installed, installCopy(elevate, "755")).status, 0);
+    EXPECT_FALSE(fs::exists(pkexecArgs));
+}
+
+TEST_F(ElevateAsRootTest, UnderPkexecRunsOnlyTheInstalledCollectorForTheUsersOwnFiles)
+{
+    ThrowawayUser alice("alice");
+    const fs::path out = scratch / "out", folder = scratch / "private", progress = folder / "p.out";
+    ASSERT_EQ(alice.run("mkdir " + contract::shellQuote(out.string()) + " && umask 077 && mkdir " +
+                        contract::shellQuote(folder.string()) + " && : > " + contract::shellQuote(progress.string())),
+              0);
+    struct stat info {};
+    ASSERT_EQ(::stat(out.c_str(), &info), 0);
+    const std::string pin = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    // As pkexec starts the package's copy for alice.
+    auto asPkexec = [&](std::vector<std::string> arguments) {
+        const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
+        std::string script = "umask 022 " + installCopy(elevate, "755") + "&& PKEXEC_UID=" + std::to_string(alice.uid) +
+                             " exec " + installed;
+        for (const auto& argument : arguments)
+            script += " " + contract::shellQuote(argument);
+        return launchAndWait(launcher,
+                             TaskRequest{"/usr/bin/unshare",
+                                         {"--mount", "--propagation", "private", "--", "/bin/sh", "-c", script}})
+            .end.value_or(TaskEnd{});
+    };
+    EXPECT_EQ(asPkexec({"--collect", out.string(), pin, progress.string()}).status, 0);
+    EXPECT_EQ(readFile(progress), "-o " + out.string() + " " + std::to_string(alice.uid) + " " + pin + " ");
+
+    // A shell line, another folder, a link to it, another user's progress
+    // file: nothing of it runs or is written by root.
+    const fs::path link = scratch / "link";
+    fs::create_directory_symlink(out, link);
+    const struct {
+        std::vector<std::string> arguments;
+        std::string_view refusal;
+    } refused[] = {
+        {contract::runnerArguments(touch), "elevate: "},
+        {{"--collect", scratch.path().string(), pin, progress.string()}, contract::outputFolderChanged},
+        {{"--collect", link.string(), pin, progress.string()}, contract::outputFolderChanged},
+        {{"--collect", out.string(), pin, (scratch / "root-owned").string()}, contract::progressFileUnsafe},
+    };
+    writeFile(scratch / "root-owned", "");
+    for (const auto& attempt : refused) {
+        SCOPED_TRACE(::testing::PrintToString(attempt.arguments));
+        const TaskEnd end = asPkexec(attempt.arguments);
+        EXPECT_NE(end.status, 0);
+        EXPECT_NE((end.errorOutput + readFile(progress)).find(attempt.refusal), std::string::npos) << end.errorOutput;
+        EXPECT_FALSE(fs::exists(ran));
+    }
+    EXPECT_EQ(readFile(scratch / "root-owned"), "");
 }
 
 TEST_F(ElevateAsRootTest, ClosedErrorPipeDoesNotStopTheCollection)

@@ -39,6 +39,7 @@ protected:
         mallory->own(evil);
         prepare();
         sha256 = *PosixFileSystem().sha256OfFile(collector);
+        output = pin(team);
     }
 
     void TearDown() override
@@ -51,15 +52,34 @@ protected:
     // What the app does as alice before it asks for the password.
     void prepare() { ASSERT_EQ(alice->run("umask 077; mkdir " + q(folder) + " && : > " + q(progress)), 0); }
 
-    // Root runs the line as the runner's shell does; the attack must fail it
-    // without root running or writing anything of the attacker's.
+    static contract::FolderPin pin(const fs::path& folder)
+    {
+        const auto resolved = PosixFileSystem().resolveFolder(folder);
+        return resolved ? contract::FolderPin{resolved->path, resolved->status.device, resolved->status.inode}
+                        : contract::FolderPin{};
+    }
+
+    // Root runs the line as the runner's shell does, `around` it (in a
+    // private mount namespace, say).
+    TaskEnd runAsRoot(const std::string& around = "")
+    {
+        PosixTaskLauncher launcher;
+        const std::string line =
+            contract::collectorCommandLine({alice->uid, alice->gid, collector, sha256, output, progress});
+        return launchAndWait(launcher, TaskRequest{"/bin/sh",
+                                                   {"-c", around.empty() ? line : around + contract::shellQuote(line)}})
+            .end.value_or(TaskEnd{});
+    }
+
+    // The attack must fail the run without root running or writing anything
+    // of the attacker's.
     TaskEnd expectRefused()
     {
         PosixTaskLauncher launcher;
         auto outcome = launchAndWait(
             launcher, TaskRequest{"/bin/sh",
                                   {"-c", contract::collectorCommandLine(
-                                             {alice->uid, alice->gid, collector, sha256, team, progress})}});
+                                             {alice->uid, alice->gid, collector, sha256, output, progress})}});
         EXPECT_TRUE(outcome.end) << "root's shell must never hang";
         EXPECT_NE(outcome.end.value_or(TaskEnd{}).status, 0);
         EXPECT_FALSE(fs::exists(scratch / "pwned")) << "root ran mallory's program";
@@ -77,14 +97,12 @@ protected:
     fs::path folder = temporary / "tarnhollow-Q1w2E3r4", progress = folder / "tarnhollow-RUN.out";
     fs::path victim = scratch / "root-owned", evil = scratch / "evil";
     std::string sha256;
+    contract::FolderPin output;
 };
 
 TEST_F(PrivilegedRunTest, RunsTheCollectorThatWasHashedAndNothingElse)
 {
-    PosixTaskLauncher launcher;
-    const std::string line =
-        contract::collectorCommandLine({alice->uid, alice->gid, collector, sha256, team, progress});
-    EXPECT_EQ(launchAndWait(launcher, TaskRequest{"/bin/sh", {"-c", line}}).end.value_or(TaskEnd{}).status, 0);
+    EXPECT_EQ(runAsRoot().status, 0);
     EXPECT_EQ(readFile(progress), "genuine\n");
     fs::remove(genuineRan);
 
@@ -130,6 +148,54 @@ TEST_F(PrivilegedRunTest, WritesOnlyIntoTheUsersOwnProgressFile)
         const TaskEnd end = expectRefused();
         EXPECT_NE(end.errorOutput.find(contract::progressFileUnsafe), std::string::npos) << end.errorOutput;
     }
+}
+
+// Root refuses what it cannot pin.
+
+#ifdef TARNHOLLOW_COLLECTOR
+TEST_F(PrivilegedRunTest, OutputFolderMovedAndReplacedIsNeverWrittenThrough)
+{
+    // The real collector, which opens the output folder; alice's kit folder
+    // lies in the shared folder.
+    fs::copy_file(TARNHOLLOW_COLLECTOR, collector, fs::copy_options::overwrite_existing);
+    sha256 = *PosixFileSystem().sha256OfFile(collector);
+    const fs::path kit = team / "kit", rootOnly = scratch / "root-only";
+    fs::create_directory(kit);
+    fs::create_directory(rootOnly);
+    alice->own(kit);
+    output = pin(kit);
+    for (const std::string& swap : {"ln -s " + q(rootOnly) + " " + q(kit), "mkdir " + q(kit)}) {
+        SCOPED_TRACE(swap);
+        ASSERT_EQ(mallory->run("mv " + q(kit) + " " + q(kit.string() + ".old") + " && " + swap), 0);
+        expectRefused();
+        EXPECT_EQ(readFile(progress), std::string(contract::outputFolderChanged) + "\n");
+        EXPECT_TRUE(fs::is_empty(rootOnly));
+        EXPECT_TRUE(fs::is_empty(kit));
+        fs::remove(kit);
+        fs::rename(kit.string() + ".old", kit);
+    }
+}
+#endif
+
+TEST_F(PrivilegedRunTest, CopyRunsFromAFolderThatRunsProgramsAndEachFailureSaysWhy)
+{
+    // /tmp mounted noexec: the copy runs from the next folder, and goes.
+    EXPECT_EQ(runAsRoot("unshare --mount --propagation private -- sh -c 'mount --bind /tmp /tmp && "
+                        "mount -o remount,bind,noexec /tmp && exec sh -c \"$0\"' ")
+                  .status,
+              0);
+    EXPECT_EQ(readFile(progress), "genuine\n");
+
+    // Gone, or no hash tool: said as such, never as a changed collector.
+    fs::remove(collector);
+    EXPECT_NE(runAsRoot().status, 0);
+    EXPECT_EQ(readFile(progress), std::string(contract::collectorNotCopied) + "\n");
+    writeScript(collector, "echo genuine\n");
+    EXPECT_NE(runAsRoot("unshare --mount --propagation private -- sh -c 'mount --bind /dev/null "
+                        "/usr/bin/sha256sum && exec sh -c \"$0\"' ")
+                  .status,
+              0);
+    EXPECT_EQ(readFile(progress), std::string(contract::collectorNotHashed) + "\n");
 }
 
 } // namespace

@@ -70,6 +70,8 @@ public:
 
     // What hashing the bundle's collector answers; nothing: it cannot be read.
     std::optional<std::string> collectorSha256 = std::string(64, 'c');
+    // What resolving the output folder answers; nothing: it is gone.
+    std::optional<ResolvedFolder> resolvedOutput = ResolvedFolder{"/resolved/out", {7, 42, 0}};
     bool failCreate = false, failRemove = false;
 
     std::unique_ptr<TextField> makeLabel() override;
@@ -91,6 +93,7 @@ public:
     std::optional<Path> makePrivateFolder(const Path& parent) override { return real_.makePrivateFolder(parent); }
     bool createEmptyFile(const Path& file) override { return !failCreate && real_.createEmptyFile(file); }
     std::optional<std::string> sha256OfFile(const Path&) override { return collectorSha256; }
+    std::optional<ResolvedFolder> resolveFolder(const Path&) override { return resolvedOutput; }
     std::optional<FileStatus> regularFileStatus(const Path& file) override { return real_.regularFileStatus(file); }
     std::unique_ptr<ReadableFile> openRegularFile(const Path& file) override { return real_.openRegularFile(file); }
     bool removeItem(const Path& item) override { return !failRemove && real_.removeItem(item); }

@@ -141,22 +141,27 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
 
 TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
 {
+    // What lies in the collector's and the output folder's places now is
+    // not what root is told to trust: the app pinned both when it started.
+    fake.collectorSha256 = std::string(64, 'd');
+    fake.resolvedOutput = ResolvedFolder{"/elsewhere", {1, 2, 0}};
     start();
     const fs::path file = progress;
     ASSERT_TRUE(fs::is_regular_file(file));
     EXPECT_EQ(fs::file_size(file), 0u);
     EXPECT_EQ(fs::status(file.parent_path()).permissions(), fs::perms::owner_all);
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    // The collector's hash, taken before the password, and the data root
-    // works on, every path absolute.
+    // The collector's hash and the output folder's identity, and the data
+    // root works on, every path absolute.
     const std::string quoted = "'" + scratch.path().string() + "/Case'\\''s data";
     const auto& arguments = fake.launches.at(0).arguments;
     EXPECT_EQ(arguments.at(3), "Tarnhollow がこの Mac からフォレンジック調査用のアーティファクトを収集するため、"
                                "管理者権限を求めています。");
     const std::string& line = arguments.at(2);
-    EXPECT_EQ(line.rfind("set -- '" + std::string(64, 'c') + "' " + quoted + "/Kit.app/Contents/MacOS/tarnhollow' " +
-                             quoted + "' '" + (fs::absolute(fake.temporary) / file.parent_path().filename()).string() +
-                             "' 'tarnhollow-" + exampleUUID + ".out' '501' '20' ",
+    EXPECT_EQ(line.rfind("set -- '" + std::string(64, 'c') + "' " + quoted +
+                             "/Kit.app/Contents/MacOS/tarnhollow' '/resolved/out' '" +
+                             (fs::absolute(fake.temporary) / file.parent_path().filename()).string() +
+                             "' 'tarnhollow-" + exampleUUID + ".out' '501' '20' '7:42'; ",
                          0),
               0u)
         << line;
@@ -186,6 +191,7 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
         {[&] { fake.failCreate = true; }, "一時フォルダーに進捗ファイルを作成できません", false},
         {[&] { fake.temporary = temporary / "missing"; }, "一時フォルダーに進捗ファイルを作成できません", false},
         {[&] { fake.collectorSha256.reset(); }, "アプリ内の収集ツールを読み取れません", false},
+        {[&] { fake.resolvedOutput.reset(); }, "保存先フォルダーが見つかりません", false},
         {[&] {
              fake.nextLaunch = {false, "elevate: No such file"};
          },
@@ -202,6 +208,7 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
         EXPECT_EQ(logOf([&] { fake.advance(5); }), Log{});
         fake.failCreate = false;
         fake.collectorSha256 = std::string(64, 'c');
+        fake.resolvedOutput = ResolvedFolder{"/resolved/out", {7, 42, 0}};
         fake.temporary = fs::relative(temporary);
     }
 }
