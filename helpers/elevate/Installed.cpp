@@ -1,6 +1,7 @@
 #include "helpers/elevate/Installed.h"
 #include "collector/Contract.h"
 #include "platform/posix/ChildEnd.h"
+#include "platform/posix/FileDescriptor.h"
 #include "platform/posix/FolderWithoutLinks.h"
 #include "platform/posix/Spawn.h"
 #include "platform/posix/WriteAll.h"
@@ -37,21 +38,7 @@ bool onlyRootCanChange(std::filesystem::path path)
     }
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd(fd)
-    {
-    }
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int fd;
-};
+using posix::FileDescriptor;
 
 struct User {
     uid_t uid = 0;
@@ -76,13 +63,13 @@ std::optional<User> pkexecUser()
 // with one name: as the root script checks it on the system shell's road.
 int openProgressFile(const std::filesystem::path& file, const User& user)
 {
-    Descriptor folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct stat info {};
-    if (folder.fd < 0 || ::fstat(folder.fd, &info) != 0 || info.st_uid != user.uid ||
+    if (folder.get() < 0 || ::fstat(folder.get(), &info) != 0 || info.st_uid != user.uid ||
         (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return -1;
     const int fd =
-        ::openat(folder.fd, file.filename().c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        ::openat(folder.get(), file.filename().c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != user.uid || info.st_nlink != 1 ||
         ::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, 0) != 0) {
         if (fd >= 0)
@@ -96,9 +83,9 @@ int openProgressFile(const std::filesystem::path& file, const User& user)
 bool isPinnedFolderOf(const std::string& folder, const std::string& pinText, const User& user)
 {
     const auto pin = contract::parsePinText(pinText);
-    Descriptor fd(posix::openFolderWithoutLinks(folder.c_str()));
+    FileDescriptor fd(posix::openFolderWithoutLinks(folder.c_str()));
     struct stat info {};
-    return pin && fd.fd >= 0 && ::fstat(fd.fd, &info) == 0 && info.st_uid == user.uid &&
+    return pin && fd.get() >= 0 && ::fstat(fd.get(), &info) == 0 && info.st_uid == user.uid &&
            static_cast<uint64_t>(info.st_dev) == pin->first && static_cast<uint64_t>(info.st_ino) == pin->second;
 }
 
@@ -122,13 +109,13 @@ int collectForPkexecUser(const std::string& outputFolder, const std::string& pin
     const auto user = pkexecUser();
     if (!user)
         return say(STDERR_FILENO, "elevate: PKEXEC_UID names no account");
-    Descriptor progress(openProgressFile(progressFile, *user));
-    if (progress.fd < 0)
+    FileDescriptor progress(openProgressFile(progressFile, *user));
+    if (progress.get() < 0)
         return say(STDERR_FILENO, contract::progressFileUnsafe);
     if (!isPinnedFolderOf(outputFolder, pin, *user))
-        return say(progress.fd, contract::outputFolderChanged);
+        return say(progress.get(), contract::outputFolderChanged);
     if (!onlyRootCanChange(installedCollector))
-        return say(progress.fd, contract::collectorChanged);
+        return say(progress.get(), contract::collectorChanged);
 
     // The collector sees only what it needs, as on the shell's road.
     ::clearenv();
@@ -137,9 +124,9 @@ int collectForPkexecUser(const std::string& outputFolder, const std::string& pin
     ::setenv("SUDO_GID", std::to_string(user->gid).c_str(), 1);
     ::setenv(std::string(contract::outputPinVariable).c_str(), pin.c_str(), 1);
     const posix::Spawned child =
-        posix::spawn(installedCollector, {"tarnhollow", "-o", outputFolder}, {progress.fd, progress.fd});
+        posix::spawn(installedCollector, {"tarnhollow", "-o", outputFolder}, {progress.get(), progress.get()});
     if (child.error != 0)
-        return say(progress.fd,
+        return say(progress.get(),
                    std::string("elevate: cannot run the collector: ") + std::generic_category().message(child.error));
     const auto status = posix::waitForEnd(child.pid);
     return status ? *status : 1;

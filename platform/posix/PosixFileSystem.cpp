@@ -1,5 +1,6 @@
 #include "platform/posix/PosixFileSystem.h"
 #include "platform/digest/Sha256.h"
+#include "platform/posix/FileDescriptor.h"
 #include "platform/posix/FolderWithoutLinks.h"
 
 #include <array>
@@ -11,28 +12,7 @@
 
 namespace tarnhollow {
 
-namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : fd_(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-} // namespace
+using posix::FileDescriptor;
 
 std::optional<std::filesystem::path> PosixFileSystem::makePrivateFolder(const std::filesystem::path& parent)
 {
