@@ -92,6 +92,34 @@ TEST_F(WindowTest, LineFeedsStartNewLinesAndLongWordsWrapInsteadOfOverflowing)
     EXPECT_EQ(text->width(), 440);
 }
 
+// Failure texts of every length from one word to two hundred, each shown as
+// a run shows it, after the ready screen: below the screen's height the
+// window grows to hold the whole text at its full width, with no scroll bar.
+// Words of uneven length move the wrap points about.
+TEST_F(WindowTest, EveryFailureTextIsWhollyInViewUntilTheWindowReachesTheScreensHeight)
+{
+    auto* area = static_cast<QScrollArea*>(detailArea());
+    const int screenHeight = window()->screen()->availableGeometry().height();
+    std::string message = "error:";
+    for (int words = 1; words <= 200; ++words) {
+        SCOPED_TRACE(words);
+        message += " " + std::string(1 + words * 7 % 11, static_cast<char>('a' + words % 26));
+        probe->setReady(std::nullopt);
+        settle();
+        probe->fail(message);
+        settle();
+        ASSERT_LE(window()->height(), screenHeight);
+        // Nearly as high as the screen (the rest holds the frame and the
+        // desktop's panels): from here on the text may scroll.
+        if (window()->height() > screenHeight - 120)
+            continue;
+        EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+        EXPECT_EQ(detail()->width(), 440);
+        EXPECT_LE(detail()->heightForWidth(440), detail()->height());
+        EXPECT_EQ(detail()->height(), area->height()) << "the whole text in view";
+    }
+}
+
 TEST_F(WindowTest, AHugeFailureMessageScrollsOnceTheWindowIsAsHighAsTheScreen)
 {
     std::string message;
