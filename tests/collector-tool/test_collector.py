@@ -5,6 +5,8 @@
 import hashlib, os, pathlib, pwd, re, resource, shutil, socket, stat, subprocess, sys, tempfile, time
 import unittest, zipfile
 
+import harness
+
 TOOL = None
 OWNER = (4321, 8765)
 OLD_MTIME = 1614834368  # 2021-03-04T05:06:08Z, an even second the zip's time field holds exactly
@@ -39,6 +41,7 @@ def write(path, data=b"", mode=0o644, size=None):
     return path
 
 
+@unittest.skipUnless(os.geteuid() == 0, "runs the collector as root, as the app does")
 class Folders(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="collector-")
@@ -307,8 +310,4 @@ class HostileTree(Folders):
 
 
 if __name__ == "__main__":
-    TOOL = os.path.abspath(sys.argv.pop(sys.argv.index("--tool") + 1))
-    sys.argv.remove("--tool")
-    if os.geteuid() != 0:
-        sys.exit(print("SKIPPED: the collector tool's tests need root"))
-    unittest.main()
+    harness.main()
