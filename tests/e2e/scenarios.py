@@ -11,15 +11,15 @@ import glob, hashlib, os, re, shlex, shutil, signal, subprocess, sys, time, zipf
 
 sys.dont_write_bytecode = True  # leave the source folder as it is
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+import texts  # noqa: E402
 from desktop import CheckFailed, Desktop, expect, log  # noqa: E402
 
-READY = "この Mac からフォレンジック調査用のアーティファクトを収集します"
-CANCELLED = "キャンセルしました"
-ASKING_PASSWORD = "管理者パスワードを入力してください…"
-DONE, FAILED = "収集が完了しました", "収集に失敗しました"
-START, RUNNING, REVEAL, OPEN_FOLDER = "収集を開始", "収集中…", "Finder で表示", "保存先を開く"
-SAVED_TO = "保存先: "
-LOG_HINT = "\nログがあれば保存先を確認してください: "
+READY, CANCELLED, ASKING_PASSWORD = texts.readyHeadline, texts.cancelled, texts.askingPassword
+DONE, FAILED = texts.doneHeadline, texts.failedHeadline
+START, RUNNING, REVEAL, OPEN_FOLDER = texts.startButton, texts.runningButton, texts.revealButton, texts.openFolderButton
+SAVED_TO = texts.savedTo
+LOG_HINT = "\n" + texts.logHint
 # A runner that does what the real one does for root: run the command line.
 RUN_COMMAND_LINE = 'exec /bin/sh -c "$3"\n'
 EMPTY_ZIP = r"printf 'PK\005\006\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'"
@@ -60,7 +60,7 @@ class Kit:
     def ready(self, headline):
         screen = self.desktop.wait(lambda s: s.headline == headline, f"the screen headed {headline}")
         expect_equal((screen.detail, screen.bar_visible, screen.button, screen.button_enabled),
-                     ("開始すると管理者パスワードを求めます。\n" + SAVED_TO + self.folder, False, START, True),
+                     (texts.readyDetailIntro + "\n" + SAVED_TO + self.folder, False, START, True),
                      f"the screen headed {headline}")
 
     def fake(self, path, body):
@@ -141,7 +141,8 @@ echo "Collecting /etc/hosts (1/3)"; echo "Collecting /var/log/syslog (2/3)"; ech
     expect_equal((kit.progress_files(), kit.archives()), ([], []), "files left after the cancellation")
 
     desktop.click_button()
-    running = desktop.wait(lambda s: s.headline == "収集中… 2 / 3", "the running screen of item 2 of 3")
+    counted = texts.collectingPrefix + "2" + texts.countSeparator + "3"
+    running = desktop.wait(lambda s: s.headline == counted, "the running screen of item 2 of 3")
     expect_equal((running.detail, running.bar_visible, round(running.bar_value / running.bar_max, 2),
                   running.button, running.button_enabled, len(kit.progress_files())),
                  ("/var/log/syslog", True, 0.33, RUNNING, False, 1), "the running screen")

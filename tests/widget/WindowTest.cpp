@@ -1,6 +1,8 @@
 // The main window: its shape, the menu, and every screen's layout.
 #include "tests/widget/WidgetFixture.h"
 
+#include "collect/Texts.h"
+
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -15,18 +17,20 @@ namespace {
 
 class WindowTest : public WidgetTest {};
 
+QString qt(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
 TEST_F(WindowTest, WindowIsTitledFixedInSizeHoldsOneQuitMenuAndStyledControls)
 {
-    EXPECT_EQ(window()->windowTitle(), QStringLiteral("Tarnhollow"));
+    EXPECT_EQ(window()->windowTitle(), qt(texts::windowTitle));
     EXPECT_TRUE(window()->isVisible());
     EXPECT_EQ(window()->minimumSize(), window()->maximumSize()) << "the user cannot resize it";
     EXPECT_FALSE(window()->windowFlags() & Qt::WindowMaximizeButtonHint);
     auto* menuBar = window()->findChild<QMenuBar*>();
     ASSERT_TRUE(menuBar && menuBar->actions().size() == 1 && menuBar->actions().front()->menu());
     QMenu* menu = menuBar->actions().front()->menu();
-    EXPECT_EQ(menu->title(), QStringLiteral("Tarnhollow"));
+    EXPECT_EQ(menu->title(), qt(texts::windowTitle));
     ASSERT_EQ(menu->actions().size(), 1);
-    EXPECT_EQ(menu->actions().front()->text(), QString::fromUtf8("Tarnhollow を終了"));
+    EXPECT_EQ(menu->actions().front()->text(), qt(texts::quitItem));
     EXPECT_EQ(menu->actions().front()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     EXPECT_EQ(content()->geometry().top(), menuBar->geometry().bottom() + 1) << "right below the menu bar";
 
