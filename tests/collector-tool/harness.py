@@ -14,6 +14,4 @@ def main():
     module.TOOL = os.path.abspath(sys.argv.pop(sys.argv.index("--tool") + 1))
     sys.argv.remove("--tool")
     result = unittest.main(module=module, exit=False).result
-    if not result.wasSuccessful() or not result.testsRun:
-        sys.exit(1)
-    sys.exit(SKIPPED if result.skipped else 0)
+    sys.exit(1 if not result.wasSuccessful() or not result.testsRun else SKIPPED if result.skipped else 0)

@@ -159,7 +159,7 @@ class OutputFolder(Folders):
         # Each cause has a sentence of its own, which names the folder.
         fsize = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 10, 256 << 10))
         lines = {}
-        for what, mount, size, preexec in (("read-only", "ro,size=1m", 0, None), ("disk full", "size=256k", 2 << 20, None),
+        for what, mount, size, preexec in (("read-only", "ro,size=1m", 0, None), ("full", "size=256k", 2 << 20, None),
                                            ("file size limit", None, 1 << 20, fsize), ("missing", None, 0, None)):
             with self.subTest(what):
                 out = self.work + "/" + what

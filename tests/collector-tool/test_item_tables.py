@@ -5,7 +5,7 @@
 # archive, the manifest and the timeline (or, for the items that only list,
 # in a listing and the timeline), and every item must find its own.
 
-import hashlib, itertools, os, re, subprocess, sys, tempfile, unittest
+import ast, hashlib, itertools, os, re, subprocess, sys, tempfile, unittest
 
 import harness
 from test_collector import open_run, write, zips
@@ -13,47 +13,17 @@ from test_collector import open_run, write, zips
 TOOL = None
 TABLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../collector-tool")
 SOURCES = {"linux": "ItemsLinux.cpp", "macos": "ItemsMacOS.cpp"}
-TOKEN = re.compile(r'\s*(?:(//[^\n]*)|"((?:[^"\\]|\\.)*)"|([{}(),])|([A-Za-z0-9_:.]+))')
-
-
-def parse_values(tokens):
-    # The initialiser lists as nested Python lists: a string (adjacent
-    # literals joined), a word, a list, or ("call", name, arguments).
-    values = []
-    while tokens and tokens[0] not in (("punct", "}"), ("punct", ")")):
-        kind, text = tokens.pop(0)
-        if kind == "string":
-            while tokens and tokens[0][0] == "string":
-                text += tokens.pop(0)[1]
-            values.append(text)
-        elif (kind, text) == ("punct", "{"):
-            values.append(parse_values(tokens))
-            tokens.pop(0)
-        elif tokens and tokens[0] == ("punct", "("):
-            tokens.pop(0)
-            values.append(("call", text, parse_values(tokens)))
-            tokens.pop(0)
-        elif (kind, text) != ("punct", ","):
-            values.append(text)
-    return values
 
 
 def item_table(system):
-    # [(name, patterns, listing only)]; a live item has no patterns.
+    # [(name, patterns, listing only)] read out of the C++ table: its braces
+    # become Python's lists, a live item (no patterns) a tuple.
     with open(os.path.join(TABLES, SOURCES[system]), encoding="utf-8") as f:
-        source = f.read()
-    body = source[source.index("items = {") + len("items = {"):]
-    tokens = []
-    for comment, string, punct, word in TOKEN.findall(body):
-        if not comment:
-            tokens.append(("string", string) if punct == word == "" else ("punct", punct or word))
-    items = []
-    for value in parse_values(tokens):
-        if isinstance(value, tuple):
-            items.append((value[2][0], [], False))
-        else:
-            items.append((value[0], value[1], len(value) > 2 and value[2] == "true"))
-    return items
+        source = re.sub(r"(?m)^\s*//.*", "", f.read())
+    body = source[source.index("items = {") + len("items = "):source.index("};") + 1]
+    body = re.sub(r'"[^"]*"|[{}]', lambda m: {"{": "[", "}": "]"}.get(m.group(0), m.group(0)), body)
+    values = ast.literal_eval(body.replace("liveItem(", "(").replace("true", "True"))
+    return [(v[0], [], False) if isinstance(v, tuple) else (v[0], v[1], v[2:3] == [True]) for v in values]
 
 
 def instances(pattern):
@@ -62,27 +32,19 @@ def instances(pattern):
     parts = re.split(r"(\{[^}]*\})", pattern)
     choices = [p[1:-1].split(",") if p.startswith("{") else [p] for p in parts]
     for chosen in itertools.product(*choices):
-        path = re.sub(r"\[(.)[^\]]*\]", r"\1", "".join(chosen)).replace("*", "1")
-        yield path.lstrip("/")
+        yield re.sub(r"\[(.)[^\]]*\]", r"\1", "".join(chosen)).replace("*", "1").lstrip("/")
 
 
 def fixture(items):
-    # {relative path: listing only} of the files to make. A pattern that
-    # other patterns reach into is a folder; it gets a file of its own, so
-    # that its item finds something the narrower items did not take.
+    # {relative path: listing only} of the files to make. A pattern that is
+    # listed, or that other patterns reach into, is a folder with a file of
+    # its own, so that its item finds something the narrower ones did not take.
     paths = {}
     for _, patterns, listing in items:
-        for pattern in patterns:
-            for rel in instances(pattern):
-                paths.setdefault(rel, listing)
-    folders = {os.path.dirname(p) for p in paths} | {p for p in paths if paths[p]}
-    while "" in folders or any(os.path.dirname(f) not in folders for f in folders if os.path.dirname(f)):
-        folders |= {os.path.dirname(f) for f in folders}
-        folders.discard("")
-    files = {}
-    for rel, listing in paths.items():
-        files[rel + "/own-file" if rel in folders else rel] = listing
-    return files
+        for rel in (rel for pattern in patterns for rel in instances(pattern)):
+            paths.setdefault(rel, listing)
+    folders = {rel.rsplit("/", n)[0] for rel in paths for n in range(1, rel.count("/") + 1)}
+    return {rel + "/own-file" if rel in folders or listing else rel: listing for rel, listing in paths.items()}
 
 
 class ItemTables(unittest.TestCase):
@@ -110,7 +72,6 @@ class ItemTables(unittest.TestCase):
 
     def check_tree(self, system):
         items = item_table(system)
-        self.assertGreater(len([i for i in items if i[1]]), 10, "the table was read")
         files = fixture(items)
         archive, rows, log, progress, root = self.collect(system, files)
         self.assertIn("item table: " + system, log)
@@ -122,10 +83,7 @@ class ItemTables(unittest.TestCase):
         self.assertEqual(re.findall(r"not present: .*", log), [])
 
         listed = "".join(archive.read(n).decode() for n in archive.namelist() if n.startswith("listings/"))
-        timeline = {}
-        for line in archive.read("timeline.body").decode().splitlines():
-            fields = line.split("|")
-            timeline[fields[1]] = fields
+        timeline = {f[1]: f for f in (line.split("|") for line in archive.read("timeline.body").decode().splitlines())}
         for rel, listing in files.items():
             with self.subTest(artifact=rel):
                 path, st = "/" + rel, os.lstat(os.path.join(root, rel))

@@ -4,18 +4,8 @@
 
 import os, re
 
-_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../collect/Texts.h")
-_ESCAPES = {"n": "\n", "t": "\t", '"': '"', "\\": "\\"}
-
-
-def _read():
-    with open(_HEADER, encoding="utf-8") as f:
-        source = re.sub(r"(?m)^\s*//.*", "", f.read())
-    found = {}
-    for name, literals in re.findall(r"string_view\s+(\w+)\s*=\s*((?:\"(?:[^\"\\]|\\.)*\"\s*)+);", source):
-        pieces = re.findall(r"\"((?:[^\"\\]|\\.)*)\"", literals)
-        found[name] = re.sub(r"\\(.)", lambda m: _ESCAPES[m.group(1)], "".join(pieces))
-    return found
-
-
-globals().update(_read())
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../collect/Texts.h"), encoding="utf-8") as _f:
+    _source = re.sub(r"(?m)^\s*//.*", "", _f.read())
+for _name, _literals in re.findall(r"string_view\s+(\w+)\s*=\s*((?:\"(?:[^\"\\]|\\.)*\"\s*)+);", _source):
+    _text = "".join(re.findall(r"\"((?:[^\"\\]|\\.)*)\"", _literals))
+    globals()[_name] = re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), _text)
