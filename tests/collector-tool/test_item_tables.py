@@ -94,8 +94,8 @@ class ItemTables(unittest.TestCase):
                     self.assertEqual(archive.read("files/" + rel), rel.encode())
                     self.assertEqual((rows[path]["entry"], rows[path]["sha256"], rows[path]["inode"]),
                                      ("files/" + rel, hashlib.sha256(rel.encode()).hexdigest(), str(st.st_ino)))
-                self.assertEqual([timeline[path][i] for i in (2, 6, 8)],
-                                 [str(st.st_ino), str(st.st_size), str(int(st.st_mtime))])
+                stamps = [str(int(x)) for x in (st.st_uid, st.st_gid, st.st_size, st.st_atime, st.st_mtime, st.st_ctime)]
+                self.assertEqual(timeline[path][:-1], ["0", path, str(st.st_ino), "r/rrw-r--r--"] + stamps)
 
     @unittest.skipUnless(os.geteuid() == 0 and sys.platform.startswith("linux"), "collects this machine, as root")
     def test_live_commands_of_this_system(self):
