@@ -7,7 +7,6 @@
 
 import ast, hashlib, itertools, os, re, subprocess, sys, tempfile, unittest
 
-import harness
 from test_collector import open_run, write, zips
 
 TOOL = None
@@ -49,16 +48,14 @@ def fixture(items):
 
 class ItemTables(unittest.TestCase):
     def collect(self, system, files=None):
-        work = tempfile.TemporaryDirectory()
-        self.addCleanup(work.cleanup)
-        root = os.path.join(work.name, "root")
+        work = self.enterContext(tempfile.TemporaryDirectory())
+        root = os.path.join(work, "root")
         for rel in files or {}:
             write(os.path.join(root, rel), rel.encode())  # a distinct hash per artifact
-        source = ("--root", root) if files is not None else ()
-        proc = subprocess.run([TOOL, "-o", work.name, "--system", system, *source], stdin=subprocess.DEVNULL,
-                              capture_output=True)
+        proc = subprocess.run([TOOL, "-o", work, "--system", system] + ["--root", root] * (files is not None),
+                              stdin=subprocess.DEVNULL, capture_output=True)
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        archive, rows, log = open_run(zips(work.name)[0])
+        archive, rows, log = open_run(zips(work)[0])
         self.addCleanup(archive.close)
         return archive, rows, log, proc.stdout.decode(), root
 
@@ -66,14 +63,10 @@ class ItemTables(unittest.TestCase):
         for system in SOURCES:
             with self.subTest(system=system):
                 self.check_tree(system)
-        files = fixture(item_table("macos"))
-        rows = self.collect("linux", files)[1]  # each table looks only for its own system
-        self.assertEqual([p for p in rows if p.startswith(("/private", "/Users", "/Library"))], [])
 
     def check_tree(self, system):
         items = item_table(system)
-        files = fixture(items)
-        archive, rows, log, progress, root = self.collect(system, files)
+        archive, rows, log, progress, root = self.collect(system, files := fixture(items))
         self.assertIn("item table: " + system, log)
         self.assertEqual(sorted(re.findall(r"^Collecting (.+) \(\d+/%d\)$" % len(items), progress, re.M)),
                          sorted(name for name, _, _ in items), "one progress step per item of the table")
@@ -85,17 +78,16 @@ class ItemTables(unittest.TestCase):
         listed = "".join(archive.read(n).decode() for n in archive.namelist() if n.startswith("listings/"))
         timeline = {f[1]: f for f in (line.split("|") for line in archive.read("timeline.body").decode().splitlines())}
         for rel, listing in files.items():
-            with self.subTest(artifact=rel):
-                path, st = "/" + rel, os.lstat(os.path.join(root, rel))
-                if listing:
-                    self.assertIn("\n%s\tfile\t%d\t" % (path, st.st_size), listed)
-                    self.assertNotIn("files/" + rel, archive.namelist())
-                else:
-                    self.assertEqual(archive.read("files/" + rel), rel.encode())
-                    self.assertEqual((rows[path]["entry"], rows[path]["sha256"], rows[path]["inode"]),
-                                     ("files/" + rel, hashlib.sha256(rel.encode()).hexdigest(), str(st.st_ino)))
-                stamps = [str(int(x)) for x in (st.st_uid, st.st_gid, st.st_size, st.st_atime, st.st_mtime, st.st_ctime)]
-                self.assertEqual(timeline[path][:-1], ["0", path, str(st.st_ino), "r/rrw-r--r--"] + stamps)
+            path, st = "/" + rel, os.lstat(os.path.join(root, rel))
+            if listing:
+                self.assertIn("\n%s\tfile\t%d\t" % (path, st.st_size), listed)
+                self.assertNotIn("files/" + rel, archive.namelist())
+            else:
+                self.assertEqual(archive.read("files/" + rel), rel.encode())
+                self.assertEqual((rows[path]["entry"], rows[path]["sha256"], rows[path]["inode"]),
+                                 ("files/" + rel, hashlib.sha256(rel.encode()).hexdigest(), str(st.st_ino)))
+            stamps = [str(int(x)) for x in (st.st_uid, st.st_gid, st.st_size, st.st_atime, st.st_mtime, st.st_ctime)]
+            self.assertEqual(timeline[path][:-1], ["0", path, str(st.st_ino), "r/rrw-r--r--"] + stamps)
 
     @unittest.skipUnless(os.geteuid() == 0 and sys.platform.startswith("linux"), "collects this machine, as root")
     def test_live_commands_of_this_system(self):
@@ -117,4 +109,6 @@ class ItemTables(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    harness.main()
+    TOOL = os.path.abspath(sys.argv.pop(sys.argv.index("--tool") + 1))
+    sys.argv.remove("--tool")
+    unittest.main()
