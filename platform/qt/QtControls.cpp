@@ -163,8 +163,11 @@ QSize WrappingText::sizeHint() const
 
 QSize WrappingText::minimumSizeHint() const
 {
-    // Any width will do: the text wraps to fit and grows downwards.
-    return {0, heightForWidth(width() > 0 ? width() : sizeHint().width())};
+    // Any width will do: the text wraps to fit and grows downwards. The
+    // height is the one at the width it asks for, never at the width it has
+    // now: a scroll bar that narrows it for a moment must not make it ask for
+    // more height, which would keep that scroll bar there for good.
+    return {0, heightForWidth(sizeHint().width())};
 }
 
 void WrappingText::paintEvent(QPaintEvent* event)

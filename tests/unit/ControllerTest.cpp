@@ -2,6 +2,8 @@
 // platform drive it: screens, the launch, the poll, the end of a run, and
 // finding the archive.
 #include "collect/AppDelegate.h"
+#include "collect/Texts.h"
+#include "collector/Contract.h"
 #include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ScratchFolder.h"
@@ -17,6 +19,13 @@
 
 namespace tarnhollow {
 namespace {
+
+std::string str(std::string_view text) { return std::string(text); }
+// The running screen's headline for item n of m.
+std::string counting(std::string n, std::string m)
+{
+    return str(texts::collectingPrefix) + n + str(texts::countSeparator) + m;
+}
 
 using testing::RecordingPlatform;
 using State = AppDelegate::State;
@@ -84,7 +93,7 @@ protected:
 
     testing::ScratchFolder scratch;
     const fs::path temporary = scratch / "tmp", out = scratch / "Case's data";
-    const std::string savedTo = "保存先: " + out.string();
+    const std::string savedTo = str(texts::savedTo) + out.string();
     RecordingPlatform fake;
     Platform platform = fake.platform();
     std::shared_ptr<AppDelegate> controller;
@@ -94,23 +103,22 @@ protected:
 
 TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
 {
-    const Log ready{"detail.setStringValue: 開始すると管理者パスワードを求めます。\n" + savedTo, "bar.setHidden: YES",
-                    "button.setTitle: 収集を開始", "button.setEnabled: YES"};
-    Log launch{"toolkit.setupMenu", "toolkit.setupWindow",
-               "status.setStringValue: この Mac からフォレンジック調査用のアーティファクトを収集します"},
-        cancelled{"timer.invalidate", "status.setStringValue: キャンセルしました"};
+    const Log ready{"detail.setStringValue: " + str(texts::readyDetailIntro) + "\n" + savedTo, "bar.setHidden: YES",
+                    "button.setTitle: " + str(texts::startButton), "button.setEnabled: YES"};
+    Log launch{"toolkit.setupMenu", "toolkit.setupWindow", "status.setStringValue: " + str(texts::readyHeadline)},
+        cancelled{"timer.invalidate", "status.setStringValue: " + str(texts::cancelled)};
     launch.insert(launch.end(), ready.begin(), ready.end());
     launch.push_back("toolkit.activateIgnoringOtherApps");
     cancelled.insert(cancelled.end(), ready.begin(), ready.end());
     EXPECT_EQ(launchLog, launch);
     EXPECT_TRUE(controller->applicationShouldTerminateAfterLastWindowClosed());
 
-    const Log running{"status.setStringValue: 管理者パスワードを入力してください…",
+    const Log running{"status.setStringValue: " + str(texts::askingPassword),
                       "detail.setStringValue: " + savedTo,
                       "bar.setHidden: NO",
                       "bar.setIndeterminate: YES",
                       "bar.startAnimation",
-                      "button.setTitle: 収集中…",
+                      "button.setTitle: " + str(texts::runningButton),
                       "button.setEnabled: NO",
                       "task.launch: /usr/bin/osascript",
                       "timer.schedule: 0.5"};
@@ -119,11 +127,11 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
     EXPECT_EQ(controller->currentState(), State::ready);
 
     EXPECT_EQ(start(), running);
-    EXPECT_EQ(
-        finish(2, "ディスクがいっぱいです"),
-        (Log{"timer.invalidate", "bar.stopAnimation", "bar.setHidden: YES", "status.setStringValue: 収集に失敗しました",
-             "detail.setStringValue: ディスクがいっぱいです\nログがあれば保存先を確認してください: " + out.string(),
-             "button.setTitle: 保存先を開く", "button.setEnabled: YES"}));
+    EXPECT_EQ(finish(2, "ディスクがいっぱいです"),
+              (Log{"timer.invalidate", "bar.stopAnimation", "bar.setHidden: YES",
+                   "status.setStringValue: " + str(texts::failedHeadline),
+                   "detail.setStringValue: ディスクがいっぱいです\n" + str(texts::logHint) + out.string(),
+                   "button.setTitle: " + str(texts::openFolderButton), "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::failed);
 
     EXPECT_EQ(start(), running);
@@ -131,10 +139,11 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
     // The file's last state is shown before the done screen.
     EXPECT_EQ(finish(0, "execution error (-128)", "Collecting ログ (4/4)\n(-128) is fine here\n"),
               (Log{"timer.invalidate", "bar.stopAnimation", "bar.setIndeterminate: NO", "bar.setMaxValue: 4",
-                   "bar.setDoubleValue: 3", "status.setStringValue: 収集中… 4 / 4", "detail.setStringValue: ログ",
-                   "bar.stopAnimation", "bar.setIndeterminate: NO", "bar.setDoubleValue: 4",
-                   "status.setStringValue: 収集が完了しました", "detail.setStringValue: " + savedTo + "/artifacts.zip",
-                   "button.setTitle: Finder で表示", "button.setEnabled: YES"}));
+                   "bar.setDoubleValue: 3", "status.setStringValue: " + counting("4", "4"),
+                   "detail.setStringValue: ログ", "bar.stopAnimation", "bar.setIndeterminate: NO",
+                   "bar.setDoubleValue: 4", "status.setStringValue: " + str(texts::doneHeadline),
+                   "detail.setStringValue: " + savedTo + "/artifacts.zip",
+                   "button.setTitle: " + str(texts::revealButton), "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::done);
     EXPECT_TRUE(fs::is_empty(temporary)) << "each run's private folder goes with its file";
 }
@@ -155,8 +164,7 @@ TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
     // root works on, every path absolute.
     const std::string quoted = "'" + scratch.path().string() + "/Case'\\''s data";
     const auto& arguments = fake.launches.at(0).arguments;
-    EXPECT_EQ(arguments.at(3), "Tarnhollow がこの Mac からフォレンジック調査用のアーティファクトを収集するため、"
-                               "管理者権限を求めています。");
+    EXPECT_EQ(arguments.at(3), contract::passwordPrompt);
     const std::string& line = arguments.at(2);
     EXPECT_EQ(line.rfind("set -- '" + std::string(64, 'c') + "' " + quoted +
                              "/Kit.app/Contents/MacOS/tarnhollow' '/resolved/out' '" +
@@ -188,10 +196,10 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
         std::string reason;
         bool launched;
     } cases[] = {
-        {[&] { fake.failCreate = true; }, "一時フォルダーに進捗ファイルを作成できません", false},
-        {[&] { fake.temporary = temporary / "missing"; }, "一時フォルダーに進捗ファイルを作成できません", false},
-        {[&] { fake.collectorSha256.reset(); }, "アプリ内の収集ツールを読み取れません", false},
-        {[&] { fake.resolvedOutput.reset(); }, "保存先フォルダーが見つかりません", false},
+        {[&] { fake.failCreate = true; }, str(texts::progressFileUnavailable), false},
+        {[&] { fake.temporary = temporary / "missing"; }, str(texts::progressFileUnavailable), false},
+        {[&] { fake.collectorSha256.reset(); }, str(texts::collectorUnreadable), false},
+        {[&] { fake.resolvedOutput.reset(); }, str(texts::outputFolderUnavailable), false},
         {[&] {
              fake.nextLaunch = {false, "elevate: No such file"};
          },
@@ -200,7 +208,7 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
     for (const auto& c : cases) {
         c.arrange();
         start();
-        EXPECT_EQ(firstLine(fake.detail.text), "収集を開始できませんでした: " + c.reason);
+        EXPECT_EQ(firstLine(fake.detail.text), str(texts::launchFailed) + c.reason);
         EXPECT_EQ(fake.launches.size(), c.launched ? 1u : 0u);
         // A run that was launched and failed keeps its empty file; nothing else is left behind.
         EXPECT_EQ(fs::is_empty(temporary), !c.launched) << c.reason;
@@ -226,25 +234,25 @@ TEST_F(ControllerTest, PollShowsTheLastCountAndNameOfReadableUtf8TextOnly)
     EXPECT_EQ(logOf([&] { fake.advance(0.5); }), Log{});
 
     // No match at all: "preparing", and the bar stays indeterminate.
-    const Log preparing{"status.setStringValue: 収集を準備しています…"};
+    const Log preparing{"status.setStringValue: " + str(texts::preparing)};
     for (const std::string text :
          {"Password:\n", "Collecting  (1/2)\n", "collecting x (1/2)\n", "Collecting artifacts (pending)\n"})
         EXPECT_EQ(poll(text), preparing) << text;
     EXPECT_TRUE(fake.bar.indeterminate);
     EXPECT_EQ(poll("password accepted\nCollecting x (007/010)\r\n"),
               (Log{"bar.stopAnimation", "bar.setIndeterminate: NO", "bar.setMaxValue: 10", "bar.setDoubleValue: 6",
-                   "status.setStringValue: 収集中… 7 / 10", "detail.setStringValue: x"}));
+                   "status.setStringValue: " + counting("7", "10"), "detail.setStringValue: x"}));
     // Determinate once; m = 0 and n > m are shown as they are.
     EXPECT_EQ(poll("Collecting ログ (1/5)\nCollecting z (3/0)\nwarning: skipped\n"),
-              (Log{"bar.setMaxValue: 0", "bar.setDoubleValue: 2", "status.setStringValue: 収集中… 3 / 0",
+              (Log{"bar.setMaxValue: 0", "bar.setDoubleValue: 2", "status.setStringValue: " + counting("3", "0"),
                    "detail.setStringValue: z"}));
     // Huge counts saturate instead of overflowing.
     const std::pair<std::string, std::string> huge[] = {
-        {"9007199254740993/9223372036854775807", "9007199254740992 / 9223372036854775807"},
-        {"9223372036854775808/99999999999999999999", "9223372036854775807 / 9223372036854775807"},
-        {"1/" + std::string(400, '9'), "1 / 9223372036854775807"}};
+        {"9007199254740993/9223372036854775807", counting("9007199254740992", "9223372036854775807")},
+        {"9223372036854775808/99999999999999999999", counting("9223372036854775807", "9223372036854775807")},
+        {"1/" + std::string(400, '9'), counting("1", "9223372036854775807")}};
     for (const auto& [counts, headline] : huge)
-        EXPECT_EQ(poll("Collecting a (1/2) b (" + counts + ")").at(2), "status.setStringValue: 収集中… " + headline);
+        EXPECT_EQ(poll("Collecting a (1/2) b (" + counts + ")").at(2), "status.setStringValue: " + headline);
     EXPECT_EQ(fake.detail.text, "a (1/2) b");
     EXPECT_EQ(fake.bar.maxValue, std::numeric_limits<double>::max());
 
@@ -265,26 +273,26 @@ TEST_F(ControllerTest, EndOfRunShowsTheCollectorsLastLineOrElseTheRunnersWords)
         std::string content, errorOutput, headline, shown;
     } cases[] = {
         // Success without progress or archive fills the bar and names the folder.
-        {0, "", "", "収集が完了しました", savedTo},
+        {0, "", "", str(texts::doneHeadline), savedTo},
         // Cancellation is read from the error output only.
-        {1, "Collecting x (1/2)\n", "execution error: User canceled. (-128)", "キャンセルしました",
-         "開始すると管理者パスワードを求めます。"},
-        {1, "error (-128)\n", "", "収集に失敗しました", "error (-128)"},
-        {2, "Collecting x (1/2)\nerror: disk full\n\n\n", "  runner says something else\n", "収集に失敗しました",
+        {1, "Collecting x (1/2)\n", "execution error: User canceled. (-128)", str(texts::cancelled),
+         str(texts::readyDetailIntro)},
+        {1, "error (-128)\n", "", str(texts::failedHeadline), "error (-128)"},
+        {2, "Collecting x (1/2)\nerror: disk full\n\n\n", "  runner says something else\n", str(texts::failedHeadline),
          "error: disk full"},
-        {1, "\n\n", "\u3000 sh: tarnhollow: Permission denied\u2028\r\n", "収集に失敗しました",
+        {1, "\n\n", "\u3000 sh: tarnhollow: Permission denied\u2028\r\n", str(texts::failedHeadline),
          "sh: tarnhollow: Permission denied"},
-        {1, "half \xE3\x81", "\u3000 sh: denied\n", "収集に失敗しました", "sh: denied"},
+        {1, "half \xE3\x81", "\u3000 sh: denied\n", str(texts::failedHeadline), "sh: denied"},
         // Error output that is not UTF-8 is handed on empty, not even read as a cancellation.
-        {1, "", "\xff (-128)", "収集に失敗しました", ""},
+        {1, "", "\xff (-128)", str(texts::failedHeadline), ""},
     };
     for (const auto& c : cases) {
         start();
         finish(c.status, c.errorOutput, c.content);
         EXPECT_EQ(fake.status.text, c.headline) << c.content;
-        const bool failed = c.headline == "収集に失敗しました";
+        const bool failed = c.headline == str(texts::failedHeadline);
         EXPECT_EQ(failed ? fake.detail.text : firstLine(fake.detail.text),
-                  c.shown + (failed ? "\nログがあれば保存先を確認してください: " + out.string() : ""));
+                  c.shown + (failed ? "\n" + str(texts::logHint) + out.string() : ""));
         EXPECT_TRUE(fs::is_empty(temporary));
     }
     // Failed deletion changes nothing but leaves the file.

@@ -33,40 +33,6 @@ QFont systemFont(int pixels, bool bold)
     return font;
 }
 
-// The window's content: the controls stacked top to bottom from the top-left
-// corner, at the layout's width and at least its height; when a screen's text needs
-// more height (a long folder path or failure message wraps onto further
-// lines), it grows downwards rather than cut the text off.
-class ContentView final : public QWidget {
-public:
-    ContentView()
-    {
-        auto* stack = new QVBoxLayout(this);
-        stack->setContentsMargins(layout::inset, layout::inset, layout::inset, layout::inset);
-        stack->setSpacing(layout::spacing);
-        setFixedSize(layout::contentWidth, layout::contentHeight);
-    }
-
-    void fit()
-    {
-        int height = std::max(layout::contentHeight, layout()->totalHeightForWidth(layout::contentWidth));
-        // Never taller than the screen leaves room for, frame and menu bar included.
-        if (const QScreen* display = screen())
-            height = std::min(height, std::max(layout::contentHeight, display->availableGeometry().height() - 100));
-        if (height != this->height())
-            setFixedSize(layout::contentWidth, height);
-    }
-
-protected:
-    bool event(QEvent* event) override
-    {
-        const bool handled = QWidget::event(event);
-        if (event->type() == QEvent::LayoutRequest)
-            fit(); // a text or the bar's visibility changed
-        return handled;
-    }
-};
-
 // Holds the detail text. It is as high as the text needs, unless the window
 // has reached the height of the screen: then the text scrolls, so that all
 // of it stays readable and the button stays in view.
@@ -77,12 +43,22 @@ public:
         setFrameShape(QFrame::NoFrame);
         setWidgetResizable(true);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scrollOnlyWhenCapped(false);
         setWidget(text);
         viewport()->setAutoFillBackground(false);
         text->setAutoFillBackground(false);
         QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
         setSizePolicy(policy);
+    }
+
+    // Below the screen's height the area grows with its text, so a scroll bar
+    // there could only be a passing one, shown while the area has not grown
+    // yet; it would narrow the text and make it need more lines than the
+    // area grows by. The bar may appear only once the window can grow no more.
+    void scrollOnlyWhenCapped(bool capped)
+    {
+        setVerticalScrollBarPolicy(capped ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
     }
 
     bool hasHeightForWidth() const override { return true; }
@@ -97,6 +73,48 @@ protected:
             updateGeometry(); // the text changed: the window may have to grow
         return QScrollArea::viewportEvent(event);
     }
+};
+
+// The window's content: the controls stacked top to bottom from the top-left
+// corner, at the layout's width and at least its height; when a screen's text needs
+// more height (a long folder path or failure message wraps onto further
+// lines), it grows downwards rather than cut the text off.
+class ContentView final : public QWidget {
+public:
+    ContentView()
+    {
+        auto* stack = new QVBoxLayout(this);
+        stack->setContentsMargins(layout::inset, layout::inset, layout::inset, layout::inset);
+        stack->setSpacing(layout::spacing);
+        setFixedSize(layout::contentWidth, layout::contentHeight);
+    }
+
+    void setDetailArea(DetailArea* area) { detailArea_ = area; }
+
+    void fit()
+    {
+        const int needed = std::max(layout::contentHeight, layout()->totalHeightForWidth(layout::contentWidth));
+        int height = needed;
+        // Never taller than the screen leaves room for, frame and menu bar included.
+        if (const QScreen* display = screen())
+            height = std::min(height, std::max(layout::contentHeight, display->availableGeometry().height() - 100));
+        if (detailArea_)
+            detailArea_->scrollOnlyWhenCapped(height < needed);
+        if (height != this->height())
+            setFixedSize(layout::contentWidth, height);
+    }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        const bool handled = QWidget::event(event);
+        if (event->type() == QEvent::LayoutRequest)
+            fit(); // a text or the bar's visibility changed
+        return handled;
+    }
+
+private:
+    QPointer<DetailArea> detailArea_;
 };
 
 class QtWindow final : public Window {
@@ -183,6 +201,7 @@ std::unique_ptr<Window> QtToolkit::setupWindow(TextField& status, TextField& det
     auto* detailArea = new DetailArea(text.widget());
     detailArea->setObjectName(QStringLiteral("detailArea"));
     stack->addWidget(detailArea);
+    content->setDetailArea(detailArea);
     stack->addWidget(push.widget(), 0, Qt::AlignLeading);
     stack->addStretch(1); // spare height stays below the button
     progress.bar()->setFixedWidth(layout::barWidth);
