@@ -1,9 +1,9 @@
 #include "platform/appkit/AppKitTaskLauncher.h"
 
 #include "platform/appkit/Strings.h"
-
 #include "platform/posix/ChildEnd.h"
 #include "platform/posix/PipeDrain.h"
+
 #import <Foundation/Foundation.h>
 
 #include <fcntl.h>
