@@ -5,7 +5,7 @@ set(checked_programs "$<TARGET_FILE:TarnhollowApp>")
 if(TARGET tarnhollow_collector)
   string(APPEND checked_programs "|$<TARGET_FILE:tarnhollow_collector>")
 endif()
-string(REPLACE ";" "|" checked_architectures "${TARNHOLLOW_MACOS_ARCHITECTURES}")
+string(REPLACE ";" "|" checked_architectures "${CMAKE_OSX_ARCHITECTURES}")
 add_custom_target(check_bundle_libraries ALL
   COMMAND "${CMAKE_COMMAND}" "-DPROGRAMS=${checked_programs}" "-DARCHITECTURES=${checked_architectures}"
           -P "${PROJECT_SOURCE_DIR}/cmake/CheckMacLibraries.cmake"

@@ -1,6 +1,6 @@
 #include "collect/LastLine.h"
 
-#include "collect/Utf8.h"
+#include "text/Utf8.h"
 
 namespace tarnhollow::lines {
 

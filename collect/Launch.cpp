@@ -1,8 +1,8 @@
 // Starting a collection run.
 #include "collect/AppDelegate.h"
 #include "collect/Texts.h"
-#include "collect/Utf8.h"
 #include "collector/Contract.h"
+#include "text/Utf8.h"
 
 namespace tarnhollow {
 

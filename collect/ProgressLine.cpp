@@ -1,6 +1,6 @@
 #include "collect/ProgressLine.h"
 
-#include "collect/Utf8.h"
+#include "text/Utf8.h"
 
 #include <cstring>
 

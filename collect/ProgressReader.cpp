@@ -1,7 +1,7 @@
 #include "collect/ProgressReader.h"
 
 #include "collect/LastLine.h"
-#include "collect/Utf8.h"
+#include "text/Utf8.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "collector-tool/Text.h"
-#include "collect/Utf8.h"
 #include "platform/posix/WriteAll.h"
+#include "text/Utf8.h"
 
 #include <cerrno>
 #include <cstdio>

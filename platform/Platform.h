@@ -159,26 +159,10 @@ public:
     virtual std::string newUUIDString() = 0;
 };
 
-// A compiled regular expression with ICU's semantics.
-class RegularExpression {
-public:
-    virtual ~RegularExpression() = default;
-    struct Match {
-        std::size_t begin = 0; // byte offsets of the whole match in the text
-        std::size_t end = 0;
-        std::vector<std::string> groups; // capture groups 1...n, UTF-8
-    };
-    // Every non-overlapping match in `utf8`, left to right.
-    virtual std::vector<Match> matches(std::string_view utf8) const = 0;
-};
-
 // Unicode services of the system (ICU on Linux, Foundation on the Mac).
 class TextServices {
 public:
     virtual ~TextServices() = default;
-    // Compiles with no options; a pattern that does not compile is a
-    // programming error and ends the process.
-    virtual std::unique_ptr<RegularExpression> compile(std::string_view pattern) = 0;
     // Unicode general category Nd.
     virtual bool isDecimalDigit(char32_t codePoint) = 0;
 };

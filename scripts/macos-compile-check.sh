@@ -1,29 +1,25 @@
 #!/usr/bin/env bash
 # Compiles the Mac build's sources against a macOS SDK, to object files, with
-# the flags the Mac build uses and every warning an error. Linking and running
-# need a Mac; this checks that the code compiles for one, also on Linux.
+# the flags the Mac build uses and every warning an error, one file at a
+# time, so that each file includes what it uses. scripts/macos-build.sh links.
 #
-#   scripts/macos-compile-check.sh [--sdk DIR] [--target TRIPLE] [--cmake]
+#   scripts/macos-compile-check.sh [--sdk DIR] [--target TRIPLE]
 #
 # The SDK comes from --sdk, else $TARNHOLLOW_MACOS_SDK, else (on a Mac)
-# `xcrun --show-sdk-path`. Without one the check is skipped, and says so.
-# --cmake (not on a Mac, where the real build does it) also configures the
-# project's Mac build with CMake for that SDK and compiles the Objective-C++
-# targets with the flags CMake gives them.
+# `xcrun --show-sdk-path`, else the one in ../shared/macos-sdk, unpacked
+# into build-macos/sdk as the Mac build does.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 sdk=${TARNHOLLOW_MACOS_SDK:-}
 target=x86_64-apple-macos11
-with_cmake=no
 while [ $# -gt 0 ]; do
   case "$1" in
     --sdk) sdk=${2:?--sdk needs a folder}; shift 2 ;;
     --sdk=*) sdk=${1#--sdk=}; shift ;;
     --target) target=${2:?--target needs a triple}; shift 2 ;;
     --target=*) target=${1#--target=}; shift ;;
-    --cmake) with_cmake=yes; shift ;;
     -h|--help) sed -n '2,12p' "$0"; exit 0 ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
@@ -31,9 +27,13 @@ done
 if [ -z "$sdk" ] && [ "$(uname)" = Darwin ]; then
   sdk=$(xcrun --show-sdk-path 2>/dev/null || true)
 fi
+shared=${TARNHOLLOW_SHARED:-$root/../shared}
+if [ -z "$sdk" ] && [ -x "$shared/tools/macos-sysroot" ]; then
+  sdk=$("$shared/tools/macos-sysroot" "" "$root/build-macos/sdk")
+fi
 if [ -z "$sdk" ]; then
-  echo "macOS compile check skipped: no macOS SDK given (--sdk DIR or TARNHOLLOW_MACOS_SDK)."
-  exit 0
+  echo "no macOS SDK: give --sdk DIR, or put ../shared/macos-sdk beside the project" >&2
+  exit 2
 fi
 if [ ! -d "$sdk/System/Library/Frameworks/AppKit.framework" ]; then
   echo "not a macOS SDK (no AppKit.framework): $sdk" >&2
@@ -73,7 +73,7 @@ while IFS= read -r source; do
     *.mm) objc_sources+=("$source") ;;
     *) portable_sources+=("$source") ;;
   esac
-done < <(find collect collector platform ui main collector-tool tests bench \( -name '*.cpp' -o -name '*.mm' \) 2>/dev/null | sort)
+done < <(find text collect collector platform ui main collector-tool tests bench \( -name '*.cpp' -o -name '*.mm' \) 2>/dev/null | sort)
 
 # Headers that a Mac gets from elsewhere (Homebrew), not from the SDK: a file
 # that stops at one of them is reported as left out, not as a failure.
@@ -99,22 +99,17 @@ elif [ -f /usr/include/zip.h ] && [ -f /usr/include/zipconf.h ]; then
   echo "libzip headers: the host's /usr/include/zip.h and zipconf.h, standing in for Homebrew's"
 fi
 
-# The tests' and benchmarks' headers: GoogleTest, and ICU (a reference in
-# the tests). A Mac has them from Homebrew; elsewhere the host's stand in,
-# copied apart like libzip's.
+# The tests' GoogleTest headers (ICU's come with the SDK). A Mac has them
+# from Homebrew; elsewhere the host's stand in, copied apart like libzip's.
 test_headers=()
 if [ "$(uname)" = Darwin ]; then
-  for formula in googletest icu4c; do
-    prefix=$(brew --prefix "$formula" 2>/dev/null || true)
-    if [ -n "$prefix" ]; then test_headers+=(-isystem "$prefix/include"); fi
-  done
+  prefix=$(brew --prefix googletest 2>/dev/null || true)
+  if [ -n "$prefix" ]; then test_headers+=(-isystem "$prefix/include"); fi
 else
   mkdir "$out/test-headers"
-  for folder in gtest unicode; do
-    if [ -d "/usr/include/$folder" ]; then cp -r "/usr/include/$folder" "$out/test-headers/"; fi
-  done
+  if [ -d /usr/include/gtest ]; then cp -r /usr/include/gtest "$out/test-headers/"; fi
   test_headers=(-isystem "$out/test-headers")
-  echo "GoogleTest and ICU headers: the host's, standing in for Homebrew's"
+  echo "GoogleTest headers: the host's, standing in for Homebrew's"
 fi
 
 passed=0; failed=0; left_out=0
@@ -146,56 +141,4 @@ done
 
 echo "macOS compile check: $passed compiled, $failed failed, $left_out left out."
 
-if [ "$with_cmake" = yes ]; then
-  echo "== The Mac build's CMake, for $target"
-  arch=${target%%-*}
-  cxx_path=$(command -v "$cxx")
-  cc_path=$(command -v "$(basename "$cxx_path" | sed 's/clang++/clang/')")
-  ar_path=$(command -v llvm-ar || command -v llvm-ar-14 || command -v ar)
-  ranlib_path=$(command -v llvm-ranlib || command -v llvm-ranlib-14 || command -v ranlib)
-  cat >"$out/toolchain.cmake" <<TOOLCHAIN
-set(CMAKE_SYSTEM_NAME Darwin)
-set(CMAKE_SYSTEM_PROCESSOR $arch)
-set(CMAKE_OSX_SYSROOT "$sdk")
-set(CMAKE_C_COMPILER "$cc_path")
-set(CMAKE_CXX_COMPILER "$cxx_path")
-set(CMAKE_OBJCXX_COMPILER "$cxx_path")
-foreach(lang C CXX OBJCXX)
-  set(CMAKE_\${lang}_COMPILER_TARGET $target)
-endforeach()
-set(CMAKE_CXX_FLAGS_INIT -stdlib=libc++)
-set(CMAKE_OBJCXX_FLAGS_INIT -stdlib=libc++)
-# Nothing can be linked without a Mac.
-set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
-set(CMAKE_AR "$ar_path")
-set(CMAKE_RANLIB "$ranlib_path")
-set(CMAKE_INSTALL_NAME_TOOL "$(command -v true)") # nothing is installed
-TOOLCHAIN
-  # One architecture: joining several into one object needs the Mac's lipo.
-  cmake -S "$root" -B "$out/cmake" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$out/toolchain.cmake" \
-    -DTARNHOLLOW_TESTS=OFF -DTARNHOLLOW_BENCHMARKS=OFF -DTARNHOLLOW_MACOS_ARCHITECTURES="$arch" >"$out/cmake.log" 2>&1 \
-    || { cat "$out/cmake.log"; echo "CMake could not configure the Mac build."; exit 1; }
-  objects=()
-  for source in main/appkit/*.mm; do
-    objects+=("main/appkit/CMakeFiles/TarnhollowApp.dir/$(basename "$source").o")
-  done
-  cmake_failed=0
-  if ! ninja -C "$out/cmake" tarnhollow_appkit tarnhollow_ui_appkit "${objects[@]}" >"$out/ninja.log" 2>&1; then
-    cat "$out/ninja.log"
-    cmake_failed=1
-  fi
-  if [ ! -f "$out/cmake/Tarnhollow.app/Contents/Info.plist" ]; then
-    echo "the build lays out no Tarnhollow.app/Contents/Info.plist"
-    cmake_failed=1
-  fi
-  if ! ninja -C "$out/cmake" -t commands sign_bundle | grep -q 'codesign --force --deep --sign -'; then
-    echo "the bundle is not signed after the build"
-    cmake_failed=1
-  fi
-  if [ "$cmake_failed" -eq 0 ]; then
-    echo "CMake: configured; tarnhollow_appkit, tarnhollow_ui_appkit and TarnhollowApp's objects compiled; Info.plist laid out; ad hoc signature step in place."
-  else
-    failed=$((failed + 1))
-  fi
-fi
 [ "$failed" -eq 0 ]

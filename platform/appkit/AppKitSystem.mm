@@ -2,6 +2,8 @@
 
 #include "platform/appkit/Strings.h"
 
+#import <Foundation/Foundation.h>
+
 #include <chrono>
 #include <unistd.h>
 

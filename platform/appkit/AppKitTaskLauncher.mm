@@ -4,6 +4,8 @@
 #include "platform/posix/ChildEnd.h"
 #include "platform/posix/PipeDrain.h"
 
+#import <Foundation/Foundation.h>
+
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
@@ -65,8 +67,15 @@ LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationH
     });
     dispatch_resume(source);
 
+    // Idle sleep would cut a long collection short: the machine stays awake
+    // until the runner ends.
+    NSProcessInfo* process = [NSProcessInfo processInfo];
+    id<NSObject> awake = [process beginActivityWithOptions:NSActivityIdleSystemSleepDisabled
+                                                    reason:@"Collecting forensic artifacts"];
+
     auto handler = std::make_shared<TerminationHandler>(std::move(onTermination));
     [task setTerminationHandler:^(NSTask* ended) {
+      [process endActivity:awake];
       const int32_t status = ended.terminationReason == NSTaskTerminationReasonUncaughtSignal
                                  ? posix::statusForSignal(ended.terminationStatus)
                                  : ended.terminationStatus;
@@ -84,12 +93,22 @@ LaunchResult AppKitTaskLauncher::launch(const TaskRequest& request, TerminationH
       });
     }];
 
+    // Besides its error, NSTask raises an exception for what it cannot start
+    // at all; either way the run fails instead of waiting for an end that
+    // never comes.
     NSError* error = nil;
-    if (![task launchAndReturnError:&error]) {
-        dispatch_source_cancel(source);
-        return {false, error != nil ? toUtf8(error.localizedDescription) : std::string()};
+    std::string failure;
+    @try {
+        if ([task launchAndReturnError:&error])
+            return {true, {}};
+        failure = error != nil ? toUtf8(error.localizedDescription) : std::string();
+    } @catch (NSException* exception) {
+        failure = toUtf8(exception.reason != nil ? exception.reason : exception.name);
     }
-    return {true, {}};
+    [task setTerminationHandler:nil];
+    [process endActivity:awake];
+    dispatch_source_cancel(source);
+    return {false, failure};
 }
 
 } // namespace tarnhollow::appkit

@@ -1,4 +1,4 @@
-// Regular expressions and character classes from Foundation.
+// Character classes from Foundation.
 #pragma once
 
 #include "platform/Platform.h"
@@ -7,7 +7,6 @@ namespace tarnhollow::appkit {
 
 class FoundationTextServices final : public TextServices {
 public:
-    std::unique_ptr<RegularExpression> compile(std::string_view pattern) override;
     bool isDecimalDigit(char32_t codePoint) override;
 };
 

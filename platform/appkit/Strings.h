@@ -1,8 +1,9 @@
 // Text and path conversions between the seam (UTF-8, std::filesystem) and
-// Foundation. Objective-C++ only.
+// Foundation. Foundation's objects cross as `id` (an NSString, an NSURL),
+// so that this header stays plain C++ and Objective-C stays in .mm files.
 #pragma once
 
-#import <Foundation/Foundation.h>
+#include <objc/objc.h>
 
 #include <filesystem>
 #include <string>
@@ -10,27 +11,17 @@
 
 namespace tarnhollow::appkit {
 
-// Text that is not valid UTF-8 becomes the empty string rather than nil, so
-// that it can never end up as a nil argument.
-inline NSString* toNSString(std::string_view utf8)
-{
-    NSString* text = [[NSString alloc] initWithBytes:utf8.data() length:utf8.size() encoding:NSUTF8StringEncoding];
-    return text != nil ? text : @"";
-}
+// An NSString. Text that is not valid UTF-8 becomes the empty string rather
+// than nil, so that it can never end up as a nil argument.
+id toNSString(std::string_view utf8);
 
-inline std::string toUtf8(NSString* text)
-{
-    if (text == nil)
-        return {};
-    const char* bytes = text.UTF8String;
-    return bytes != nullptr ? std::string(bytes) : std::string();
-}
+// The UTF-8 of an NSString; empty for nil.
+std::string toUtf8(id text);
 
-inline NSURL* fileURL(const std::filesystem::path& path, bool isDirectory)
-{
-    return [NSURL fileURLWithPath:toNSString(path.native()) isDirectory:isDirectory ? YES : NO];
-}
+// A file URL (NSURL) for the path.
+id fileURL(const std::filesystem::path& path, bool isDirectory);
 
-inline std::filesystem::path pathOf(NSURL* url) { return std::filesystem::path(toUtf8(url.path)); }
+// The path of a file URL (NSURL).
+std::filesystem::path pathOf(id url);
 
 } // namespace tarnhollow::appkit

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # On a Mac: makes sure the Xcode command-line tools and the build tools are
 # there. The application itself needs only the tools; CMake and Ninja come
-# from Homebrew when they are missing, and so do what the tests (GoogleTest,
-# ICU) link against; the shipped programs link only the system. Safe to run
-# again.
+# from Homebrew when they are missing, and so does GoogleTest, which the tests
+# link; everything else links only the system. Safe to run again.
 set -euo pipefail
 if ! xcode-select -p >/dev/null 2>&1; then
   echo "Installing the Xcode command-line tools; run this command again when they are in place."
@@ -18,7 +17,7 @@ command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
 
 brew=$(command -v brew 2>/dev/null || true)
 have_formula() { [ -n "$brew" ] && "$brew" list --versions "$1" >/dev/null 2>&1; }
-for formula in googletest icu4c; do
+for formula in googletest; do
   have_formula "$formula" || missing+=("$formula")
 done
 

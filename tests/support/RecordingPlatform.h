@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/icu/IcuTextServices.h"
 #include "platform/posix/PosixFileSystem.h"
 
 #include <deque>
@@ -32,7 +33,7 @@ public:
     RecordingPlatform();
     ~RecordingPlatform() override;
     Platform platform() { return Platform{*this, *this, *this, *this, *this, *this, *text_}; }
-    TextServices& text() { return *text_; }
+    IcuTextServices& text() { return *text_; }
 
     // Everything recorded so far, then forgotten.
     std::vector<std::string> takeLog() { return std::exchange(log, {}); }
@@ -121,7 +122,7 @@ private:
     TerminationHandler onTermination_;
     std::function<void()> pressed_;
     PosixFileSystem real_;
-    std::unique_ptr<TextServices> text_;
+    std::unique_ptr<IcuTextServices> text_;
 };
 
 } // namespace tarnhollow::testing

@@ -2,8 +2,8 @@
 // full search and a whole-file UTF-8 check of the file as it stands.
 #include "collect/ProgressReader.h"
 #include "collect/LastLine.h"
-#include "collect/Utf8.h"
 #include "tests/support/RecordingPlatform.h"
+#include "text/Utf8.h"
 
 #include <gtest/gtest.h>
 

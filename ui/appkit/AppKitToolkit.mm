@@ -55,6 +55,13 @@
         controller->applicationDidFinishLaunching();
 }
 
+// Nothing of the window is restored, but the system asks every application
+// to accept secure coding for its restorable state.
+- (BOOL)applicationSupportsSecureRestorableState:(NSApplication*)__unused application
+{
+    return YES;
+}
+
 - (BOOL)applicationShouldTerminateAfterLastWindowClosed:(NSApplication*)__unused sender
 {
     auto controller = _controller.lock();
@@ -164,6 +171,10 @@ std::unique_ptr<Window> AppKitToolkit::setupWindow(TextField& statusField, TextF
 
     [window center];
     [window makeKeyAndOrderFront:nil];
+    // Showing the window hands the first responder to its first selectable
+    // text, which would then swallow Return; with none, Return reaches the
+    // default button.
+    [window makeFirstResponder:nil];
     return std::make_unique<AppKitWindow>(window, action);
 }
 

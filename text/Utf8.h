@@ -1,5 +1,5 @@
-// The one UTF-8 decoder of the product: the controller, the collector and
-// the Mac's text services all walk UTF-8 through it.
+// The one UTF-8 decoder of the product: the controller and the collector
+// both walk UTF-8 through it.
 #pragma once
 
 #include <cstddef>
