@@ -2,6 +2,7 @@
 // platform drive it: screens, the launch, the poll, the end of a run, and
 // finding the archive.
 #include "collect/AppDelegate.h"
+#include "collect/Texts.h"
 #include "tests/support/AppDelegateProbe.h"
 #include "tests/support/RecordingPlatform.h"
 #include "tests/support/ScratchFolder.h"
@@ -139,6 +140,17 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
     EXPECT_TRUE(fs::is_empty(temporary)) << "each run's private folder goes with its file";
 }
 
+TEST_F(ControllerTest, ScreensNameTheComputerAndItsFileManagerInThePlatformsWords)
+{
+    fake.platformWords = texts::linuxWords;
+    controller = AppDelegate::create(platform);
+    controller->applicationDidFinishLaunching();
+    EXPECT_EQ(fake.status.text, texts::linuxWords.readyHeadline);
+    start();
+    finish(0, "");
+    EXPECT_EQ(fake.button.title, texts::linuxWords.revealButton);
+}
+
 TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
 {
     start();
@@ -268,6 +280,7 @@ TEST_F(ControllerTest, EndOfRunShowsTheCollectorsLastLineOrElseTheRunnersWords)
         {1, "\n\n", "\u3000 sh: tarnhollow: Permission denied\u2028\r\n", "収集に失敗しました",
          "sh: tarnhollow: Permission denied"},
         {1, "half \xE3\x81", "\u3000 sh: denied\n", "収集に失敗しました", "sh: denied"},
+        {1, "Collecting x (1/2)\n\xFF\nerror: disk full\n", "sh: denied", "収集に失敗しました", "sh: denied"},
         // Error output that is not UTF-8 is handed on empty, not even read as a cancellation.
         {1, "", "\xff (-128)", "収集に失敗しました", ""},
     };
@@ -316,20 +329,23 @@ TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchi
     EXPECT_EQ(pressed(), opensFolder);
     const auto exact = entry(out / "exact.zip", 0ns);
     EXPECT_EQ(pressed(), reveals(exact)) << "looked for again on every press";
-    // Only regular files of the user's own with the exact extension count.
+    // Only the user's own files and folders with the exact extension count.
     for (const char* name : {"CASE.ZIP", "case.Zip", "archive.zip.part", "zip"})
         entry(out / name, 9s);
     entry(out / "sub", 0s, true);
     entry(out / "sub/deep.zip", 9s);
     entry(out / "sub", 0s, true);
-    entry(out / "folder.zip", 9s, true);
     fs::create_symlink(entry(scratch / "outside.zip", 9s), out / "link.zip");
     entry(out / "link.zip", 9s);
     if (::getuid() == 0) {
-        EXPECT_EQ(::chown(entry(out / "planted.zip", 9s).c_str(), 65534, 65534), 0);
+        for (const bool folder : {false, true})
+            EXPECT_EQ(
+                ::chown(entry(out / (folder ? "planted-folder.zip" : "planted.zip"), 9s, folder).c_str(), 65534, 65534),
+                0);
     }
     const auto hidden = entry(out / ".hidden.zip", 1s);
     EXPECT_EQ(pressed(), reveals(hidden));
+    EXPECT_EQ(pressed(), reveals(entry(out / "folder.zip", 1500ms, true)));
     // The latest wins, whatever the listing order; the first listed among equals.
     entry(out / "a.zip", 2s);
     const auto latest = entry(out / "b.zip", 2s + 500ms);
