@@ -7,17 +7,20 @@
 #
 # usage: scenarios.py NAME BUNDLE BUILD_FOLDER ARTIFACTS_FOLDER
 
-import glob, hashlib, os, re, shlex, shutil, signal, subprocess, sys, time, zipfile
+import glob, hashlib, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time, zipfile
 
 sys.dont_write_bytecode = True  # leave the source folder as it is
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop import CheckFailed, Desktop, expect, log  # noqa: E402
+from polkit import Polkit  # noqa: E402
 
-READY = "この Mac からフォレンジック調査用のアーティファクトを収集します"
+# The Linux face's words for the computer and its file manager, from the one table.
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../collect/Texts.h"), encoding="utf-8") as f:
+    READY, REVEAL = re.search(r'linuxWords\{"([^"]+)",\s*"([^"]+)"\}', f.read()).groups()
 CANCELLED = "キャンセルしました"
 ASKING_PASSWORD = "管理者パスワードを入力してください…"
 DONE, FAILED = "収集が完了しました", "収集に失敗しました"
-START, RUNNING, REVEAL, OPEN_FOLDER = "収集を開始", "収集中…", "Finder で表示", "保存先を開く"
+START, RUNNING, OPEN_FOLDER = "収集を開始", "収集中…", "保存先を開く"
 SAVED_TO = "保存先: "
 LOG_HINT = "\nログがあれば保存先を確認してください: "
 # A runner that does what the real one does for root: run the command line.
@@ -53,8 +56,8 @@ class Kit:
         self.collector = os.path.join(bundle, "Contents/MacOS/tarnhollow")
         self.runner = os.path.join(bundle, "Contents/Helpers/elevate")
 
-    def start(self):
-        self.desktop.start_app(self.bundle, self.tmpdir)
+    def start(self, launcher=None, cwd=None):
+        self.desktop.start_app(self.bundle, self.tmpdir, launcher, cwd)
         self.ready(READY)
 
     def ready(self, headline):
@@ -189,8 +192,8 @@ echo "エラー: /var/db/sudo を読めません: Permission denied"; echo ""; e
 ESSENTIAL_PACKAGES = {"libc6", "libstdc++6", "libgcc-s1"}
 
 
-def cpack(desktop, build_dir, generator, pattern):
-    out = os.path.join(desktop.root, "cpack")
+def cpack(root, build_dir, generator, pattern):
+    out = os.path.join(root, "cpack")
     made = subprocess.run(["cpack", "--config", os.path.join(build_dir, "CPackConfig.cmake"),
                            "-G", generator, "-B", out], capture_output=True, text=True, timeout=300)
     found = glob.glob(os.path.join(out, pattern))
@@ -206,7 +209,7 @@ def package(desktop, build_dir):
     # unpacked app collects.
     stick = os.path.join(desktop.root, "USB 証拠's stick")
     os.mkdir(stick)
-    subprocess.run(["tar", "-xzf", cpack(desktop, build_dir, "TGZ", "*.tar.gz"), "-C", stick], check=True, timeout=120)
+    subprocess.run(["tar", "-xzf", cpack(desktop.root, build_dir, "TGZ", "*.tar.gz"), "-C", stick], check=True, timeout=120)
     expect(len(os.listdir(stick)) == 1, f"the package unpacks into one folder, found {os.listdir(stick)}")
     top = os.path.join(stick, os.listdir(stick)[0])
     expect(os.access(os.path.join(top, "Tarnhollow.desktop"), os.X_OK), f"a launcher in {os.listdir(top)}")
@@ -215,11 +218,62 @@ def package(desktop, build_dir):
     bundle = os.path.join(top, "Tarnhollow.app")
     for program in ("MacOS/TarnhollowApp", "MacOS/tarnhollow", "Helpers/elevate"):
         check_needs_only(os.path.join(bundle, "Contents", program), allowed)
+    # Started as people start the kit: gio launch in its folder (no %k then),
+    # and a file manager's run, which gives %k as the folder, unquoted.
+    launcher = os.path.join(top, "Tarnhollow.desktop")
     kit = Kit(desktop, bundle, copy=False)
-    kit.start()
+    kit.start(["gio", "launch", launcher], cwd=top)
     reference_collection(kit)
     kit.button_keeps_screen()
     kit.quits()
+    kit.start(["sh", "-c", '"$@" &', "sh", *file_manager_run(launcher, top)], cwd="/")
+    kit.quits()
+
+
+def file_manager_run(launcher, folder):
+    # The entry's Exec as GLib reads it, with the folder split at its spaces
+    # in place of %k, as pcmanfm hands it on (its own parse would stop at the
+    # quote in this folder's name, which no entry can prevent).
+    from gi.repository import GLib
+    keys = GLib.KeyFile()
+    keys.load_from_file(launcher, GLib.KeyFileFlags.NONE)
+    argv = GLib.shell_parse_argv(keys.get_string("Desktop Entry", "Exec"))[1]
+    return [word for arg in argv for word in (folder.split(" ") if arg == "%k" else [arg])]
+
+
+def through_polkit(build_dir, artifacts):
+    # The installed package, run by a user without rights through polkitd:
+    # a rule that says yes reaches the done screen, one that says no the
+    # ready screen with 「キャンセルしました」. Neither needs an agent.
+    root = tempfile.mkdtemp(prefix="tarnhollow-e2e-")
+    failed = []
+    try:
+        with Polkit(cpack(root, build_dir, "DEB", "*.deb"), artifacts) as polkit:
+            for answer in ("yes", "no"):
+                polkit.answer(answer == "yes")
+                if polkit.run_as_user([sys.executable, os.path.abspath(__file__), "installed-" + answer, INSTALLED,
+                                       build_dir, artifacts], os.path.join(artifacts, "installed-" + answer)):
+                    failed.append(answer)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    # An agent registers for a login session, which needs logind and a cgroup of its own.
+    log("dismissed dialog: skipped: no polkit agent can register here without a login session")
+    expect(not failed, f"the runs answered {failed} failed; see their lines above")
+
+
+def installed(desktop, kit, yes):
+    kit.folder = os.path.join(os.environ["HOME"], "Desktop")  # where an installed copy writes
+    os.mkdir(kit.folder)
+    kit.start()
+    desktop.press()
+    if not yes:
+        kit.ready(CANCELLED)
+        return
+    screen = desktop.wait(ended, "the end of the run", REFERENCE_RUN_ENDS_WITHIN)
+    desktop.screenshot("done")
+    archives = [SAVED_TO + os.path.join(kit.folder, name) for name in kit.archives()]
+    expect_equal((screen.headline, archives, screen.button), (DONE, [screen.detail], REVEAL),
+                 "the done screen and the one archive it names")
 
 
 def check_needs_only(program, allowed):
@@ -228,6 +282,8 @@ def check_needs_only(program, allowed):
     dynamic = subprocess.run(["readelf", "-d", program], capture_output=True, text=True, timeout=30).stdout
     expect(os.access(program, os.X_OK) and "RPATH" not in dynamic
            and "RUNPATH" not in dynamic, f"{program} is executable with no library search path of its own")
+    sections = subprocess.run(["readelf", "-S", "-W", program], capture_output=True, text=True, timeout=30).stdout
+    expect(".symtab" not in sections and ".debug_" not in sections, f"{program} ships without debugging sections")
     where = dict(re.findall(r"^\s*(\S+) => (/\S+)", subprocess.run(
         ["ldd", program], capture_output=True, text=True, timeout=30).stdout, re.M))
     for library in re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", dynamic):
@@ -239,7 +295,11 @@ def check_needs_only(program, allowed):
         expect(owner in allowed, f"{program} needs {library} from {owner or 'no package'}, not a runtime package")
 
 
-SCENARIOS = {"cancel": cancel_then_run_again, "failure": failure}
+INSTALLED = "/opt/tarnhollow/Tarnhollow.app"
+SCENARIOS = {"cancel": cancel_then_run_again, "failure": failure,
+             # Run by through_polkit as its test user, on the installed bundle.
+             "installed-yes": lambda desktop, kit: installed(desktop, kit, True),
+             "installed-no": lambda desktop, kit: installed(desktop, kit, False)}
 PACKAGES = {"package": package}
 
 
@@ -248,23 +308,28 @@ def main():
     # Ends before the test runner's deadline, so that cleaning up still happens.
     for signum in (signal.SIGTERM, signal.SIGALRM):
         signal.signal(signum, lambda signum, _: expect(False, f"stopped by signal {signum}"))
-    signal.alarm(420)
+    signal.alarm(900 if name == "polkit" else 420)  # that one makes two whole runs
     # A real collection needs root, as in CI: without it the runner would ask
     # for a password that no one is there to type.
-    if name in PACKAGES and os.geteuid() != 0:
+    if (name in PACKAGES or name == "polkit") and os.geteuid() != 0:
         log("skipped: a real collection needs root, as in CI")
         return SKIPPED
     artifacts = os.path.join(artifacts, name)
-    shutil.rmtree(artifacts, ignore_errors=True)
+    if not name.startswith("installed-"):
+        shutil.rmtree(artifacts, ignore_errors=True)
+        os.makedirs(artifacts)
     try:
-        with Desktop(artifacts) as desktop:
-            if name in PACKAGES:
-                PACKAGES[name](desktop, build_dir)
-            else:
-                SCENARIOS[name](desktop, Kit(desktop, bundle))
-            expect(desktop.slowest_read < WINDOW_ANSWERS_WITHIN,
-                   f"the window answered within {WINDOW_ANSWERS_WITHIN} s all along (slowest read "
-                   f"{desktop.slowest_read:.1f} s)")
+        if name == "polkit":  # each run as the test user, on a desktop of its own
+            through_polkit(build_dir, artifacts)
+        else:
+            with Desktop(artifacts) as desktop:
+                if name in PACKAGES:
+                    PACKAGES[name](desktop, build_dir)
+                else:
+                    SCENARIOS[name](desktop, Kit(desktop, bundle, copy=not name.startswith("installed-")))
+                expect(desktop.slowest_read < WINDOW_ANSWERS_WITHIN,
+                       f"the window answered within {WINDOW_ANSWERS_WITHIN} s all along (slowest read "
+                       f"{desktop.slowest_read:.1f} s)")
     except (CheckFailed, subprocess.TimeoutExpired) as failed:
         log(f"FAILED: {failed}\nartifacts: {artifacts}")
         return 1
