@@ -27,12 +27,10 @@ def log(message):
 
 
 class Adopted:
-    # The app as a child that a launcher left to us: found by its window.
+    # The app as a child that its launcher left to us, found by its window.
 
-    def __init__(self, windows):
-        self.pid = int(subprocess.run(["xdotool", "getwindowpid", windows.split()[0]], capture_output=True,
-                                      text=True, timeout=30).stdout)
-        self.returncode = None
+    def __init__(self, window):
+        self.pid, self.returncode = int(subprocess.check_output(["xdotool", "getwindowpid", window.split()[0]])), None
 
     def poll(self):
         if self.returncode is None and os.waitpid(self.pid, os.WNOHANG)[0]:
@@ -40,11 +38,11 @@ class Adopted:
         return self.returncode
 
     def wait(self, timeout):
-        deadline = time.monotonic() + timeout
-        while self.poll() is None:
-            if time.monotonic() > deadline:
-                raise subprocess.TimeoutExpired("the app", timeout)
+        for _ in range(int(timeout * 10)):
+            if self.poll() is not None:
+                return
             time.sleep(0.1)
+        raise subprocess.TimeoutExpired("the app", timeout)
 
 
 class Desktop:

@@ -18,16 +18,14 @@ from polkit import Polkit  # noqa: E402
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../collect/Texts.h"), encoding="utf-8") as f:
     READY, REVEAL = re.search(r'linuxWords\{"([^"]+)",\s*"([^"]+)"\}', f.read()).groups()
 CANCELLED = "キャンセルしました"
-ASKING_PASSWORD = "管理者パスワードを入力してください…"
 DONE, FAILED = "収集が完了しました", "収集に失敗しました"
 START, RUNNING, OPEN_FOLDER = "収集を開始", "収集中…", "保存先を開く"
 SAVED_TO = "保存先: "
-LOG_HINT = "\nログがあれば保存先を確認してください: "
 # A runner that does what the real one does for root: run the command line.
 RUN_COMMAND_LINE = 'exec /bin/sh -c "$3"\n'
 EMPTY_ZIP = r"printf 'PK\005\006\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'"
 # Hang detectors, not speed targets: generous enough for a loaded machine.
-WINDOW_ANSWERS_WITHIN, RUN_ENDS_WITHIN, REFERENCE_RUN_ENDS_WITHIN = 20, 180, 240
+WINDOW_ANSWERS_WITHIN, REFERENCE_RUN_ENDS_WITHIN = 20, 240
 SKIPPED = 77
 
 
@@ -119,30 +117,17 @@ def reference_collection(kit):
         expect(checked > 0, "the manifest lists the SHA-256 of the archive's files")
 
 
-def cancel_then_run_again(desktop, kit):
-    # The first runner call stands for a password dialog up until the test
-    # dismisses it; the second for one answered, and the collector then
-    # waits on item 2 of 3 until the test lets it go on, after the app quit.
-    calls, seen = os.path.join(kit.scratch, "runner-calls"), os.path.join(kit.scratch, "collector-call")
-    kit.fake(kit.runner, f"""for a in "$@"; do printf '%s\\0' "$a"; done >> {shlex.quote(calls)}
-if [ ! -e {shlex.quote(calls)}.1 ]; then
-  touch {shlex.quote(calls)}.1; {kit.gate("dialog-closed")}
-  echo "0:94: execution error: ユーザによってキャンセルされました。 (-128)" >&2; exit 1
-fi
-{RUN_COMMAND_LINE}""")
+def running_then_quit(desktop, kit):
+    # A run started with the mouse through a stand-in runner (the real one's
+    # road is the package runs'); the collector waits on item 2 of 3 until
+    # the test lets it go on, after the app quit.
+    seen = os.path.join(kit.scratch, "collector-call")
+    kit.fake(kit.runner, RUN_COMMAND_LINE)
     kit.fake(kit.collector, f"""{{ printf '%s\\0' "$@"; printf '%s\\0' "$SUDO_UID" "$SUDO_GID"; }} > {shlex.quote(seen)}
 echo "Collecting /etc/hosts (1/3)"; echo "Collecting /var/log/syslog (2/3)"; echo "note: this takes a while"
 {kit.gate("go")}{EMPTY_ZIP} > "$2/e2e.zip"
 """)
     kit.start()
-    desktop.press()
-    asking = desktop.wait(lambda s: s.headline == ASKING_PASSWORD, "the screen while the password is asked")
-    expect_equal((asking.detail, asking.bar_visible, asking.button, asking.button_enabled),
-                 (SAVED_TO + kit.folder, True, RUNNING, False), "the screen while the password is asked")
-    kit.open_gate("dialog-closed")
-    kit.ready(CANCELLED)
-    expect_equal((kit.progress_files(), kit.archives()), ([], []), "files left after the cancellation")
-
     desktop.click_button()
     running = desktop.wait(lambda s: s.headline == "収集中… 2 / 3", "the running screen of item 2 of 3")
     expect_equal((running.detail, running.bar_visible, round(running.bar_value / running.bar_max, 2),
@@ -159,34 +144,10 @@ echo "Collecting /etc/hosts (1/3)"; echo "Collecting /var/log/syslog (2/3)"; ech
     while kit.archives() != ["e2e.zip"]:
         expect(time.monotonic() < deadline, "the collector finishes after the app quit")
         time.sleep(0.2)
-    # The real runner refuses anything but its four arguments (the package
-    # runs show it); here, each run has a command line of its own.
-    with open(calls, "rb") as f:
-        args = f.read().decode().split("\0")[:-1]
-    expect(len(args) == 8 and args[2] != args[6], f"two runner calls with two command lines: {args}")
     # The shell took the quoted command line apart as it was meant.
     with open(seen, "rb") as f:
         expect_equal(f.read().decode().split("\0")[:-1], ["-o", kit.folder, str(os.getuid()), str(os.getgid())],
                      "the collector's arguments and the user it collects for")
-
-
-def failure(desktop, kit):
-    # A collector that fails: the failure screen shows its last line, and
-    # its button keeps the app open.
-    if os.geteuid() != 0:  # no one is there to type a password: a stand-in runs the command line
-        kit.fake(kit.runner, RUN_COMMAND_LINE)
-    kit.fake(kit.collector, """echo "Collecting /etc/hosts (1/2)"
-echo "エラー: /var/db/sudo を読めません: Permission denied"; echo ""; exit 3
-""")
-    kit.start()
-    desktop.press()
-    screen = desktop.wait(ended, "the end of the run", RUN_ENDS_WITHIN)
-    expect_equal((screen.headline, screen.detail, screen.bar_visible, screen.button, screen.button_enabled),
-                 (FAILED, "エラー: /var/db/sudo を読めません: Permission denied" + LOG_HINT + kit.folder, False,
-                  OPEN_FOLDER, True), "the failure screen")
-    desktop.screenshot("failed")
-    kit.button_keeps_screen()
-    kit.quits()
 
 
 ESSENTIAL_PACKAGES = {"libc6", "libstdc++6", "libgcc-s1"}
@@ -296,7 +257,7 @@ def check_needs_only(program, allowed):
 
 
 INSTALLED = "/opt/tarnhollow/Tarnhollow.app"
-SCENARIOS = {"cancel": cancel_then_run_again, "failure": failure,
+SCENARIOS = {"running": running_then_quit,
              # Run by through_polkit as its test user, on the installed bundle.
              "installed-yes": lambda desktop, kit: installed(desktop, kit, True),
              "installed-no": lambda desktop, kit: installed(desktop, kit, False)}
