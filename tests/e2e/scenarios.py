@@ -217,8 +217,8 @@ def through_polkit(build_dir, artifacts):
                     failed.append(answer)
     finally:
         shutil.rmtree(root, ignore_errors=True)
-    # An agent registers for a login session, which needs logind and a cgroup of its own.
-    log("dismissed dialog: skipped: no polkit agent can register here without a login session")
+    # An agent answers for a login session; polkitd sees none here without logind.
+    log("dismissed dialog: skipped: no login session for a polkit agent (this test makes none)")
     expect(not failed, f"the runs answered {failed} failed; see their lines above")
 
 
