@@ -6,13 +6,7 @@ set(installed_bundle opt/tarnhollow/Tarnhollow.app) # LinuxSystem::installedBund
 
 install(DIRECTORY "${TARNHOLLOW_BUNDLE}" DESTINATION opt/tarnhollow USE_SOURCE_PERMISSIONS COMPONENT deb)
 # Debian ships programs without their debugging sections.
-install(CODE "
-  file(GLOB_RECURSE programs \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${installed_bundle}/Contents/MacOS/*\"
-                               \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${installed_bundle}/Contents/Helpers/*\")
-  foreach(program IN LISTS programs)
-    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded --remove-section=.comment --remove-section=.note
-                            \"\${program}\" COMMAND_ERROR_IS_FATAL ANY)
-  endforeach()" COMPONENT deb)
+tarnhollow_strip_bundle("${installed_bundle}" deb "")
 
 install(FILES "${debian}/tarnhollow.desktop" DESTINATION usr/share/applications COMPONENT deb)
 install(FILES "${icons}/tarnhollow.svg" DESTINATION usr/share/icons/hicolor/scalable/apps COMPONENT deb)
@@ -38,11 +32,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # tarnhollow_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarnhollow developers <tarnhollow@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Collects forensic artifacts from this machine into one archive
-One window with one button: the responder presses it and types an
+# The first line, the summary, is CPACK_PACKAGE_DESCRIPTION_SUMMARY as
+# CPackPerGenerator.cmake sets it for the .deb.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "One window with one button: the responder presses it and types an
 administrator password, and the bundled collector copies system identity,
 users, logs, persistence, shell histories, network settings and more into
-one zip archive on the user's desktop, with a manifest of SHA-256 hashes.")
+one zip archive with a manifest of SHA-256 hashes. The installed copy
+cannot write beside itself, so the archive goes to the user's desktop
+folder (the home folder when there is none); the portable kit writes
+beside itself instead.")
 # The libraries follow from the programs; the rest nothing links: the
 # password dialog's runner, the file manager's opener and a Japanese font.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

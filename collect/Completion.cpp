@@ -19,7 +19,9 @@ void AppDelegate::finished(int32_t terminationStatus, const std::string& errorOu
     // the reason it stopped.
     std::string lastLine;
     if (progressURL) {
-        lastLine = progressReader.lastNonEmptyLine();
+        // Read whole once, as the polls may not have seen a rewrite.
+        if (const auto file = platform.files.openRegularFile(*progressURL))
+            lastLine = lines::lastNonEmptyLineOf(*file);
         // The file, then the private folder made for it; anything left
         // behind is harmless.
         platform.files.removeItem(*progressURL);
@@ -36,7 +38,7 @@ void AppDelegate::finished(int32_t terminationStatus, const std::string& errorOu
         status->setStringValue(std::string(texts::doneHeadline));
         const auto archive = newestZip();
         detail->setStringValue(std::string(texts::savedTo) + (archive ? *archive : outputDir).string());
-        button->setTitle(std::string(texts::revealButton));
+        button->setTitle(std::string(platform.system.words().revealButton));
         button->setEnabled(true);
         return;
     }

@@ -1,31 +1,58 @@
 #include "collect/LastLine.h"
 
+#include "platform/Platform.h"
 #include "text/Utf8.h"
 
 namespace tarnhollow::lines {
 
-std::optional<std::string_view> lastNonEmptyPiece(std::string_view text, bool whole)
+std::string_view lastNonEmptyLine(std::string_view text)
 {
     std::size_t end = text.size();
     for (std::size_t i = end; i > 0; --i) {
-        if (text[i - 1] != '\n')
-            continue;
-        // Whether a line feed at the very start follows a carriage return
-        // is known only when nothing comes before it.
-        if (i == 1 && !whole)
-            return std::nullopt;
-        if (i >= 2 && text[i - 2] == '\r')
+        if (text[i - 1] != '\n' || (i >= 2 && text[i - 2] == '\r'))
             continue;
         if (i < end)
             return text.substr(i, end - i);
         end = i - 1;
     }
-    if (!whole)
-        return std::nullopt;
     return text.substr(0, end);
 }
 
-std::string_view lastNonEmptyLine(std::string_view text) { return *lastNonEmptyPiece(text, true); }
+std::string lastNonEmptyLineOf(ReadableFile& file, std::size_t chunk)
+{
+    std::string piece, last; // the piece being read; the last non-empty one before it
+    std::string bytes;       // read and not yet taken: at most a character's start
+    std::string read(chunk, '\0');
+    for (uint64_t offset = 0;;) {
+        const auto got = file.readAt(offset, read.data(), read.size());
+        if (!got)
+            return {};
+        if (*got == 0)
+            break;
+        offset += *got;
+        bytes.append(read, 0, *got);
+        const auto whole = utf8::wholeCharacters(bytes);
+        if (!whole)
+            return {};
+        std::string_view text = std::string_view(bytes).substr(0, *whole);
+        for (std::size_t feed; (feed = text.find('\n')) != std::string_view::npos;) {
+            piece.append(text.substr(0, feed));
+            text.remove_prefix(feed + 1);
+            if (!piece.empty() && piece.back() == '\r') {
+                piece.push_back('\n'); // one character with the return, no line end
+            } else if (!piece.empty()) {
+                std::swap(last, piece);
+                piece.clear();
+            }
+        }
+        piece.append(text);
+        bytes.erase(0, *whole);
+    }
+    // A file that ends inside a character is no UTF-8 text either.
+    if (!bytes.empty())
+        return {};
+    return piece.empty() ? last : piece;
+}
 
 namespace {
 

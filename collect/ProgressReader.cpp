@@ -22,40 +22,48 @@ void ProgressReader::startOver()
     used_ = checked_ = lineStart_ = 0;
     read_ = 0;
     invalid_ = false;
+    head_.clear();
+    tail_.clear();
     unfinished_ = {};
     lastComplete_.reset();
 }
 
 bool ProgressReader::update(FileSystem& files, TextServices& text, const std::filesystem::path& file)
 {
-    usable_ = false;
     if (file != path_) {
         *this = ProgressReader(chunk_);
         path_ = file;
     }
-    const auto named = files.regularFileStatus(file);
-    if (!named)
+    auto now = files.regularFileStatus(file);
+    if (!now)
         return false;
-    uint64_t size = named->size;
-    if (!file_ || !named->sameFile(opened_)) {
+    if (!file_ || !now->sameFile(opened_)) {
         startOver();
         file_ = files.openRegularFile(file);
-        const auto status = file_ ? file_->status() : std::nullopt;
-        if (!status) {
+        now = file_ ? file_->status() : std::nullopt;
+        if (!now) {
             file_.reset();
             return false;
         }
-        opened_ = *status;
-        size = status->size;
-    } else if (size < read_) {
+        opened_ = *now;
+    } else if (now->size < read_ ||
+               ((now->size != seen_.size || now->modified != seen_.modified) && !readsAsBefore())) {
         startOver();
     }
+    seen_ = *now;
     // The size seen now bounds the work: a file that keeps growing is not
     // chased.
-    if (!readUpTo(size, text))
-        return false;
-    usable_ = read_ > 0 && checked_ == used_;
-    return usable_;
+    return readUpTo(now->size, text) && read_ > 0 && checked_ == used_;
+}
+
+bool ProgressReader::readsAsBefore()
+{
+    std::string now(sample, '\0');
+    const auto same = [&](uint64_t at, const std::string& bytes) {
+        const auto got = file_->readAt(at, now.data(), bytes.size());
+        return got && std::string_view(now.data(), *got) == bytes;
+    };
+    return same(0, head_) && same(read_ - tail_.size(), tail_);
 }
 
 bool ProgressReader::readUpTo(uint64_t size, TextServices& text)
@@ -68,6 +76,10 @@ bool ProgressReader::readUpTo(uint64_t size, TextServices& text)
             return false;
         if (*got == 0)
             break;
+        const std::string_view bytes(buffer_.get() + used_, *got);
+        head_.append(bytes.substr(0, sample - head_.size()));
+        tail_.append(bytes.substr(bytes.size() - std::min(bytes.size(), sample)));
+        tail_.erase(0, tail_.size() - std::min(tail_.size(), sample));
         used_ += *got;
         read_ += *got;
         const std::size_t from = checked_;
@@ -133,32 +145,6 @@ std::optional<ProgressReader::Progress> ProgressReader::lastProgress() const
     if (const auto located = unfinished_.match())
         return progressFrom(line, *located);
     return lastComplete_;
-}
-
-std::string ProgressReader::lastNonEmptyLine()
-{
-    if (!usable_)
-        return {};
-    // Back from the end in growing steps until the piece's start is known.
-    std::string tail;
-    uint64_t start = read_;
-    uint64_t step = 64 * 1024;
-    while (start > 0) {
-        const uint64_t from = start > step ? start - step : 0;
-        std::string more(static_cast<std::size_t>(start - from), '\0');
-        for (std::size_t done = 0; done < more.size();) {
-            const auto got = file_->readAt(from + done, more.data() + done, more.size() - done);
-            if (!got || *got == 0)
-                return {};
-            done += *got;
-        }
-        tail.insert(0, more);
-        start = from;
-        step *= 2;
-        if (const auto line = lines::lastNonEmptyPiece(tail, start == 0))
-            return std::string(*line);
-    }
-    return {};
 }
 
 } // namespace tarnhollow

@@ -1,6 +1,8 @@
 // The collector's output as it grows. The file only grows while a run
 // lasts, so each poll reads, checks and scans only the bytes added since the
-// last one, and keeps no more of them than the unfinished last line.
+// last one, and keeps no more of them than the unfinished last line. A file
+// rewritten in place is read again from its start when that shows cheaply:
+// its first or its last bytes read so far are no longer what they were.
 #pragma once
 
 #include "collect/ProgressLine.h"
@@ -28,17 +30,13 @@ public:
     }
 
     // Catches up with the file at `file`, from its start again when it is
-    // another file than before or became shorter. False when the whole file
+    // another file than before, became shorter or was rewritten. False when the whole file
     // would not read as text: it is missing, no regular file, not UTF-8,
     // ends inside a character, or is empty.
     bool update(FileSystem& files, TextServices& text, const std::filesystem::path& file);
 
     // After an update that succeeded: the last progress line of the file.
     std::optional<Progress> lastProgress() const;
-
-    // After an update that succeeded: the last non-empty piece between lone
-    // line feeds, read back from the end of the file; otherwise empty.
-    std::string lastNonEmptyLine();
 
     // The most the buffer holds beyond the unfinished line.
     static constexpr std::size_t slack = 1024 * 1024;
@@ -48,6 +46,7 @@ public:
 
 private:
     void startOver();
+    bool readsAsBefore();
     bool readUpTo(uint64_t size, TextServices& text);
     void makeRoom();
     void scan(std::size_t from, TextServices& text);
@@ -56,7 +55,11 @@ private:
     std::filesystem::path path_;
     std::unique_ptr<ReadableFile> file_;
     FileStatus opened_;
-    bool usable_ = false; // the last update succeeded
+    FileStatus seen_; // at the last update
+
+    // The first and the last bytes read so far, to tell a rewrite by.
+    static constexpr std::size_t sample = 64;
+    std::string head_, tail_;
 
     // The file's bytes from the unfinished line's first one on; bytes
     // [0, checked_) are whole, valid characters.

@@ -7,7 +7,7 @@ namespace tarnhollow {
 void AppDelegate::setReady(const std::optional<std::string>& message)
 {
     state = State::ready;
-    status->setStringValue(message ? *message : std::string(texts::readyHeadline));
+    status->setStringValue(message ? *message : std::string(platform.system.words().readyHeadline));
     detail->setStringValue(std::string(texts::readyDetailIntro) + "\n" + std::string(texts::savedTo) +
                            outputDir.string());
     bar->setHidden(true);

@@ -6,10 +6,20 @@
 
 namespace tarnhollow::texts {
 
+// The texts that name the computer or its file manager: each system's face
+// has its own, and the platform hands its face's in (System::words).
+struct PlatformWords {
+    std::string_view readyHeadline; // the ready screen's, when no message is given
+    std::string_view revealButton;  // the done screen's button
+};
+inline constexpr PlatformWords macWords{"この Mac からフォレンジック調査用のアーティファクトを収集します",
+                                        "Finder で表示"};
+inline constexpr PlatformWords linuxWords{"このコンピューターからフォレンジック調査用のアーティファクトを収集します",
+                                          "ファイルマネージャーで表示"};
+
 inline constexpr std::string_view windowTitle = "Tarnhollow";
 inline constexpr std::string_view quitItem = "Tarnhollow を終了";
 
-inline constexpr std::string_view readyHeadline = "この Mac からフォレンジック調査用のアーティファクトを収集します";
 inline constexpr std::string_view readyDetailIntro = "開始すると管理者パスワードを求めます。";
 inline constexpr std::string_view savedTo = "保存先: ";
 inline constexpr std::string_view startButton = "収集を開始";
@@ -22,7 +32,6 @@ inline constexpr std::string_view collectingPrefix = "収集中… ";
 inline constexpr std::string_view countSeparator = " / ";
 
 inline constexpr std::string_view doneHeadline = "収集が完了しました";
-inline constexpr std::string_view revealButton = "Finder で表示";
 
 inline constexpr std::string_view failedHeadline = "収集に失敗しました";
 inline constexpr std::string_view logHint = "ログがあれば保存先を確認してください: ";

@@ -3,6 +3,7 @@
 // each, and the tests use a recording fake (tests/support).
 #pragma once
 
+#include "collect/Texts.h"
 #include "platform/Controls.h"
 #include "platform/Date.h"
 
@@ -77,11 +78,12 @@ public:
     virtual void activateFileViewerSelectingURLs(const std::vector<std::filesystem::path>& files) = 0;
 };
 
-// Which file a name leads to, and how long it is.
+// Which file a name leads to, how long it is and when it last changed.
 struct FileStatus {
     uint64_t device = 0;
     uint64_t inode = 0;
     uint64_t size = 0;
+    Date modified;
     bool sameFile(const FileStatus& other) const { return device == other.device && inode == other.inode; }
 };
 
@@ -131,7 +133,7 @@ public:
     virtual std::optional<std::vector<std::filesystem::path>>
     contentsOfDirectory(const std::filesystem::path& folder) = 0;
     // When the entry itself (never a link's target) was last modified; only
-    // for a regular file that belongs to the user running the application,
+    // for a file or folder that belongs to the user running the application,
     // since any other entry may have been planted by someone else.
     virtual std::optional<Date> contentModificationDate(const std::filesystem::path& item) = 0;
 };
@@ -152,6 +154,8 @@ public:
     virtual bool isInstalledCopy() = 0;
     // The user's desktop folder, where files the user should find go.
     virtual std::filesystem::path desktopDirectory() = 0;
+    // How the screens name this computer and its file manager.
+    virtual const texts::PlatformWords& words() = 0;
     virtual Date now() = 0;
     virtual uint32_t userID() = 0;
     virtual uint32_t groupID() = 0;

@@ -13,6 +13,7 @@ public:
     std::filesystem::path elevationRunner() override;
     bool isInstalledCopy() override;
     std::filesystem::path desktopDirectory() override;
+    const texts::PlatformWords& words() override { return texts::macWords; }
     Date now() override;
     uint32_t userID() override;
     uint32_t groupID() override;

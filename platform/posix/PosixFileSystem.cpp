@@ -92,14 +92,12 @@ PosixFileSystem::contentsOfDirectory(const std::filesystem::path& folder)
 std::optional<Date> PosixFileSystem::contentModificationDate(const std::filesystem::path& item)
 {
     struct stat info {};
-    if (::lstat(item.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::getuid())
+    // A link is passed over, whatever it leads to; so is anything another
+    // account could have planted.
+    if (::lstat(item.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) ||
+        info.st_uid != ::getuid())
         return std::nullopt;
-#ifdef __APPLE__
-    const timespec& modified = info.st_mtimespec;
-#else
-    const timespec& modified = info.st_mtim;
-#endif
-    return Date(std::chrono::seconds(modified.tv_sec) + std::chrono::nanoseconds(modified.tv_nsec));
+    return modificationDateOf(info);
 }
 
 } // namespace tarnhollow

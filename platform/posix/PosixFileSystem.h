@@ -3,7 +3,12 @@
 
 #include "platform/Platform.h"
 
+#include <sys/stat.h>
+
 namespace tarnhollow {
+
+// When the item that `info` describes last changed; PosixReadableFile.cpp.
+Date modificationDateOf(const struct stat& info);
 
 class PosixFileSystem final : public FileSystem {
 public:

@@ -10,6 +10,16 @@
 
 namespace tarnhollow {
 
+Date modificationDateOf(const struct stat& info)
+{
+#ifdef __APPLE__
+    const timespec& modified = info.st_mtimespec;
+#else
+    const timespec& modified = info.st_mtim;
+#endif
+    return Date(std::chrono::seconds(modified.tv_sec) + std::chrono::nanoseconds(modified.tv_nsec));
+}
+
 namespace {
 
 std::optional<FileStatus> regularOnly(const struct stat& info)
@@ -17,7 +27,7 @@ std::optional<FileStatus> regularOnly(const struct stat& info)
     if (!S_ISREG(info.st_mode))
         return std::nullopt;
     return FileStatus{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
-                      static_cast<uint64_t>(info.st_size)};
+                      static_cast<uint64_t>(info.st_size), modificationDateOf(info)};
 }
 
 class PosixReadableFile final : public ReadableFile {

@@ -26,6 +26,25 @@ def log(message):
     print(message, flush=True)
 
 
+class Adopted:
+    # The app as a child that its launcher left to us, found by its window.
+
+    def __init__(self, window):
+        self.pid, self.returncode = int(subprocess.check_output(["xdotool", "getwindowpid", window.split()[0]])), None
+
+    def poll(self):
+        if self.returncode is None and os.waitpid(self.pid, os.WNOHANG)[0]:
+            self.returncode = -1
+        return self.returncode
+
+    def wait(self, timeout):
+        for _ in range(int(timeout * 10)):
+            if self.poll() is not None:
+                return
+            time.sleep(0.1)
+        raise subprocess.TimeoutExpired("the app", timeout)
+
+
 class Desktop:
     # Xvfb, a D-Bus session with the accessibility bus, and one app on them.
 
@@ -74,15 +93,18 @@ class Desktop:
             time.sleep(0.2)
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def start_app(self, bundle, tmpdir):
-        # Starts the bundle's app and waits for its window and its accessible
-        # controls.
+    def start_app(self, bundle, tmpdir, launcher=None, cwd=None):
+        # Starts the bundle's app, or has `launcher` start it, and waits for
+        # its window and its accessible controls.
         self.controls = None
         with open(os.path.join(self.artifacts, "app.log"), "ab") as out:
             self.app = subprocess.Popen(
-                [os.path.join(bundle, "Contents/MacOS/TarnhollowApp")], stdin=subprocess.DEVNULL,
-                stdout=out, stderr=out, cwd=self.root, env=dict(
+                launcher or [os.path.join(bundle, "Contents/MacOS/TarnhollowApp")], stdin=subprocess.DEVNULL,
+                stdout=out, stderr=out, cwd=cwd or self.root, env=dict(
                     os.environ, TMPDIR=tmpdir, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
+        if launcher:  # the launcher's child comes to us, the subreaper, once the launcher has gone
+            expect(self.app.wait(30) == 0, f"{launcher[:2]} ended with status {self.app.returncode}; see app.log")
+            self.app = Adopted(self.xdotool("search", "--sync", "--onlyvisible", "--name", "^Tarnhollow$"))
         self.window = self.xdotool("search", "--sync", "--onlyvisible", "--name", "^Tarnhollow$").split()[0]
         deadline = time.monotonic() + 30
         while not self.controls:

@@ -44,6 +44,7 @@ public:
     std::filesystem::path bundle = "/Users/analyst/Tarnhollow.app", temporary = "/private/var/folders/T",
                           home = "/Users/analyst", runner = "/usr/bin/osascript", desktop = "/Users/analyst/Desktop";
     bool installed = false;
+    texts::PlatformWords platformWords = texts::macWords;
     uint32_t uid = 501, gid = 20;
     Date clock = Date(std::chrono::seconds(1'700'000'000));
     std::vector<std::string> uuids; // handed out first; then generated ones
@@ -110,6 +111,7 @@ public:
     Path elevationRunner() override { return runner; }
     bool isInstalledCopy() override { return installed; }
     Path desktopDirectory() override { return desktop; }
+    const texts::PlatformWords& words() override { return platformWords; }
     Date now() override { return clock; }
     uint32_t userID() override { return uid; }
     uint32_t groupID() override { return gid; }

@@ -105,7 +105,7 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
 {
     const Log ready{"detail.setStringValue: " + str(texts::readyDetailIntro) + "\n" + savedTo, "bar.setHidden: YES",
                     "button.setTitle: " + str(texts::startButton), "button.setEnabled: YES"};
-    Log launch{"toolkit.setupMenu", "toolkit.setupWindow", "status.setStringValue: " + str(texts::readyHeadline)},
+    Log launch{"toolkit.setupMenu", "toolkit.setupWindow", "status.setStringValue: " + str(texts::macWords.readyHeadline)},
         cancelled{"timer.invalidate", "status.setStringValue: " + str(texts::cancelled)};
     launch.insert(launch.end(), ready.begin(), ready.end());
     launch.push_back("toolkit.activateIgnoringOtherApps");
@@ -143,9 +143,20 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
                    "detail.setStringValue: ログ", "bar.stopAnimation", "bar.setIndeterminate: NO",
                    "bar.setDoubleValue: 4", "status.setStringValue: " + str(texts::doneHeadline),
                    "detail.setStringValue: " + savedTo + "/artifacts.zip",
-                   "button.setTitle: " + str(texts::revealButton), "button.setEnabled: YES"}));
+                   "button.setTitle: " + str(texts::macWords.revealButton), "button.setEnabled: YES"}));
     EXPECT_EQ(controller->currentState(), State::done);
     EXPECT_TRUE(fs::is_empty(temporary)) << "each run's private folder goes with its file";
+}
+
+TEST_F(ControllerTest, ScreensNameTheComputerAndItsFileManagerInThePlatformsWords)
+{
+    fake.platformWords = texts::linuxWords;
+    controller = AppDelegate::create(platform);
+    controller->applicationDidFinishLaunching();
+    EXPECT_EQ(fake.status.text, texts::linuxWords.readyHeadline);
+    start();
+    finish(0, "");
+    EXPECT_EQ(fake.button.title, texts::linuxWords.revealButton);
 }
 
 TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
@@ -283,6 +294,7 @@ TEST_F(ControllerTest, EndOfRunShowsTheCollectorsLastLineOrElseTheRunnersWords)
         {1, "\n\n", "\u3000 sh: tarnhollow: Permission denied\u2028\r\n", str(texts::failedHeadline),
          "sh: tarnhollow: Permission denied"},
         {1, "half \xE3\x81", "\u3000 sh: denied\n", str(texts::failedHeadline), "sh: denied"},
+        {1, "Collecting x (1/2)\n\xFF\nerror: disk full\n", "sh: denied", str(texts::failedHeadline), "sh: denied"},
         // Error output that is not UTF-8 is handed on empty, not even read as a cancellation.
         {1, "", "\xff (-128)", str(texts::failedHeadline), ""},
     };
@@ -331,20 +343,23 @@ TEST_F(ControllerTest, ButtonOpensTheFolderAfterAFailureAndRevealsTheNewestArchi
     EXPECT_EQ(pressed(), opensFolder);
     const auto exact = entry(out / "exact.zip", 0ns);
     EXPECT_EQ(pressed(), reveals(exact)) << "looked for again on every press";
-    // Only regular files of the user's own with the exact extension count.
+    // Only the user's own files and folders with the exact extension count.
     for (const char* name : {"CASE.ZIP", "case.Zip", "archive.zip.part", "zip"})
         entry(out / name, 9s);
     entry(out / "sub", 0s, true);
     entry(out / "sub/deep.zip", 9s);
     entry(out / "sub", 0s, true);
-    entry(out / "folder.zip", 9s, true);
     fs::create_symlink(entry(scratch / "outside.zip", 9s), out / "link.zip");
     entry(out / "link.zip", 9s);
     if (::getuid() == 0) {
-        EXPECT_EQ(::chown(entry(out / "planted.zip", 9s).c_str(), 65534, 65534), 0);
+        for (const bool folder : {false, true})
+            EXPECT_EQ(
+                ::chown(entry(out / (folder ? "planted-folder.zip" : "planted.zip"), 9s, folder).c_str(), 65534, 65534),
+                0);
     }
     const auto hidden = entry(out / ".hidden.zip", 1s);
     EXPECT_EQ(pressed(), reveals(hidden));
+    EXPECT_EQ(pressed(), reveals(entry(out / "folder.zip", 1500ms, true)));
     // The latest wins, whatever the listing order; the first listed among equals.
     entry(out / "a.zip", 2s);
     const auto latest = entry(out / "b.zip", 2s + 500ms);
