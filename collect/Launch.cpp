@@ -44,8 +44,7 @@ void AppDelegate::start()
     }
     progressURL = progress;
 
-    const contract::FolderPin output{pinnedOutputDir->path, pinnedOutputDir->status.device,
-                                     pinnedOutputDir->status.inode};
+    const contract::FolderPin output{pinnedOutputDir->path, pinnedOutputDir->device, pinnedOutputDir->inode};
     const std::string commandLine = contract::collectorCommandLine(
         {platform.system.userID(), platform.system.groupID(),
          platform.system.bundlePath() / contract::collectorInBundle, *pinnedCollectorSha256, output, progress});

@@ -89,7 +89,8 @@ struct FileStatus {
 
 struct ResolvedFolder {
     std::filesystem::path path; // absolute, no link in it
-    FileStatus status;
+    uint64_t device = 0;
+    uint64_t inode = 0;
 };
 
 // A file kept open between reads.

@@ -33,7 +33,7 @@ std::optional<ResolvedFolder> PosixFileSystem::resolveFolder(const std::filesyst
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0)
         return std::nullopt;
-    return ResolvedFolder{resolved, {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), 0}};
+    return ResolvedFolder{resolved, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
 
 bool PosixFileSystem::createEmptyFile(const std::filesystem::path& file)

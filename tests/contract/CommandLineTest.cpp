@@ -61,7 +61,7 @@ TEST(CommandLineTest, ShellHandsTheCollectorExactlyItsArgumentsWhateverThePathsH
                                          ::getgid(),
                                          collector,
                                          *files.sha256OfFile(collector),
-                                         {resolved->path, resolved->status.device, resolved->status.inode},
+                                         {resolved->path, resolved->device, resolved->inode},
                                          progress};
         const std::string line = contract::collectorCommandLine(run);
         // The installed runner takes the run back out of the line, and

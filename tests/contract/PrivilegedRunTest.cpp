@@ -55,7 +55,7 @@ protected:
     static contract::FolderPin pin(const fs::path& folder)
     {
         const auto resolved = PosixFileSystem().resolveFolder(folder);
-        return resolved ? contract::FolderPin{resolved->path, resolved->status.device, resolved->status.inode}
+        return resolved ? contract::FolderPin{resolved->path, resolved->device, resolved->inode}
                         : contract::FolderPin{};
     }
 

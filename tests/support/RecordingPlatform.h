@@ -73,7 +73,7 @@ public:
     // What hashing the bundle's collector answers; nothing: it cannot be read.
     std::optional<std::string> collectorSha256 = std::string(64, 'c');
     // What resolving the output folder answers; nothing: it is gone.
-    std::optional<ResolvedFolder> resolvedOutput = ResolvedFolder{"/resolved/out", {7, 42, 0}};
+    std::optional<ResolvedFolder> resolvedOutput = ResolvedFolder{"/resolved/out", 7, 42};
     bool failCreate = false, failRemove = false;
 
     std::unique_ptr<TextField> makeLabel() override;

@@ -105,7 +105,8 @@ TEST_F(ControllerTest, EachScreenSetsItsControlsInOrder)
 {
     const Log ready{"detail.setStringValue: " + str(texts::readyDetailIntro) + "\n" + savedTo, "bar.setHidden: YES",
                     "button.setTitle: " + str(texts::startButton), "button.setEnabled: YES"};
-    Log launch{"toolkit.setupMenu", "toolkit.setupWindow", "status.setStringValue: " + str(texts::macWords.readyHeadline)},
+    Log launch{"toolkit.setupMenu", "toolkit.setupWindow",
+               "status.setStringValue: " + str(texts::macWords.readyHeadline)},
         cancelled{"timer.invalidate", "status.setStringValue: " + str(texts::cancelled)};
     launch.insert(launch.end(), ready.begin(), ready.end());
     launch.push_back("toolkit.activateIgnoringOtherApps");
@@ -164,7 +165,7 @@ TEST_F(ControllerTest, LaunchAsksForThePasswordOnlyWithTheRunPrepared)
     // What lies in the collector's and the output folder's places now is
     // not what root is told to trust: the app pinned both when it started.
     fake.collectorSha256 = std::string(64, 'd');
-    fake.resolvedOutput = ResolvedFolder{"/elsewhere", {1, 2, 0}};
+    fake.resolvedOutput = ResolvedFolder{"/elsewhere", 1, 2};
     start();
     const fs::path file = progress;
     ASSERT_TRUE(fs::is_regular_file(file));
@@ -227,7 +228,7 @@ TEST_F(ControllerTest, NoPasswordIsAskedWhenTheRunCannotBePreparedOrLaunched)
         EXPECT_EQ(logOf([&] { fake.advance(5); }), Log{});
         fake.failCreate = false;
         fake.collectorSha256 = std::string(64, 'c');
-        fake.resolvedOutput = ResolvedFolder{"/resolved/out", {7, 42, 0}};
+        fake.resolvedOutput = ResolvedFolder{"/resolved/out", 7, 42};
         fake.temporary = fs::relative(temporary);
     }
 }
