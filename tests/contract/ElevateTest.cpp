@@ -166,36 +166,6 @@ std::string installCopy(const fs::path& elevate, const std::string& mode)
            (app / "Contents/MacOS/tarnhollow").string() + " && chmod " + mode + " /opt ";
 }
 
-TEST_F(ElevateAsRootTest, InstalledCopyHandsPkexecTheRunNeverALineOtherCopiesTheShell)
-{
-    fakePkexec("printf x; exit 0"); // authorised: the byte the caller waits for
-    const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
-    const contract::CollectorRun collect{1,
-                                         1,
-                                         "/k/Tarnhollow.app/" + std::string(contract::collectorInBundle),
-                                         std::string(64, 'a'),
-                                         {"/k's", 3, 4},
-                                         "/tmp/p/tarnhollow-X.out"};
-    const std::string commandLine = contract::collectorCommandLine(collect);
-    // Root-owned: fixed arguments from the parsed run; /opt others may write
-    // into sends it the generic road, the line as one argument after an
-    // absolute shell.
-    for (const char* mode : {"755", "777"}) {
-        const TaskEnd end = run(commandLine, installed, installCopy(elevate, mode));
-        EXPECT_EQ(end.status, 0) << end.errorOutput;
-        const auto arguments = splitNul(readFile(pkexecArgs));
-        const std::vector<std::string> fixed = {installed, "--collect", "/k's", "3:4", "/tmp/p/tarnhollow-X.out"};
-        EXPECT_TRUE(mode == std::string("755")
-                        ? arguments == fixed
-                        : arguments.size() > 2 && arguments.front() == "/bin/sh" && arguments.back() == commandLine)
-            << mode;
-    }
-    // A line the app never builds is not passed on at all.
-    fs::remove(pkexecArgs);
-    EXPECT_NE(run(touch, installed, installCopy(elevate, "755")).status, 0);
-    EXPECT_FALSE(fs::exists(pkexecArgs));
-}
-
 TEST_F(ElevateAsRootTest, UnderPkexecRunsOnlyTheInstalledCollectorForTheUsersOwnFiles)
 {
     ThrowawayUser alice("alice");
@@ -206,10 +176,11 @@ TEST_F(ElevateAsRootTest, UnderPkexecRunsOnlyTheInstalledCollectorForTheUsersOwn
     struct stat info {};
     ASSERT_EQ(::stat(out.c_str(), &info), 0);
     const std::string pin = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-    // As pkexec starts the package's copy for alice.
-    auto asPkexec = [&](std::vector<std::string> arguments) {
+    // As pkexec starts the package's copy for alice; in an /opt others may
+    // write into, it is no copy root can trust.
+    auto asPkexec = [&](std::vector<std::string> arguments, const std::string& mode = "755") {
         const std::string installed = "/opt/tarnhollow/Tarnhollow.app/Contents/Helpers/elevate";
-        std::string script = "umask 022 " + installCopy(elevate, "755") + "&& PKEXEC_UID=" + std::to_string(alice.uid) +
+        std::string script = "umask 022 " + installCopy(elevate, mode) + "&& PKEXEC_UID=" + std::to_string(alice.uid) +
                              " exec " + installed;
         for (const auto& argument : arguments)
             script += " " + contract::shellQuote(argument);
@@ -228,8 +199,10 @@ TEST_F(ElevateAsRootTest, UnderPkexecRunsOnlyTheInstalledCollectorForTheUsersOwn
     const struct {
         std::vector<std::string> arguments;
         std::string_view refusal;
+        std::string mode = "755";
     } refused[] = {
         {contract::runnerArguments(touch), "elevate: "},
+        {{"--collect", out.string(), pin, progress.string()}, "elevate: ", "777"},
         {{"--collect", scratch.path().string(), pin, progress.string()}, contract::outputFolderChanged},
         {{"--collect", link.string(), pin, progress.string()}, contract::outputFolderChanged},
         {{"--collect", out.string(), pin, (scratch / "root-owned").string()}, contract::progressFileUnsafe},
@@ -237,7 +210,7 @@ TEST_F(ElevateAsRootTest, UnderPkexecRunsOnlyTheInstalledCollectorForTheUsersOwn
     writeFile(scratch / "root-owned", "");
     for (const auto& attempt : refused) {
         SCOPED_TRACE(::testing::PrintToString(attempt.arguments));
-        const TaskEnd end = asPkexec(attempt.arguments);
+        const TaskEnd end = asPkexec(attempt.arguments, attempt.mode);
         EXPECT_NE(end.status, 0);
         EXPECT_NE((end.errorOutput + readFile(progress)).find(attempt.refusal), std::string::npos) << end.errorOutput;
         EXPECT_FALSE(fs::exists(ran));
