@@ -1,4 +1,5 @@
 #include "collector-tool/LiveCommand.h"
+#include "collector-tool/Text.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,8 +21,6 @@ namespace {
 // After the kill, how long to wait for the process to be gone. A process
 // stuck in the kernel (a dead network mount) may never go; it is left.
 constexpr int kReapSeconds = 5;
-
-std::string errorText(int error) { return std::strerror(error); }
 
 double secondsSince(const struct timespec& start)
 {
