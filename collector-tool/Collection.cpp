@@ -1,5 +1,6 @@
 #include "collector-tool/Collection.h"
 
+#include "collector-tool/LiveReads.h"
 #include "collector-tool/Text.h"
 
 #include <algorithm>
@@ -10,6 +11,7 @@ namespace {
 
 // Per item, the log names this many cuts and problems, then counts them.
 constexpr std::size_t kNotedPerItem = 200;
+constexpr std::size_t kBeforeCap = 100000;
 
 struct timespec now()
 {
@@ -105,9 +107,30 @@ void Collection::writeHeader()
     log_.line("items:");
 }
 
+// Metadata only (no file is opened, folders without their access time
+// moving), before any command runs.
+void Collection::takeTimesBefore()
+{
+    const auto ignore = [](const std::string&, const std::string&) {};
+    for (const Item& item : items_)
+        for (const LiveCommand& command : item.commands)
+            for (const std::string& pattern : liveReads(command))
+                tree_.expand(
+                    pattern, 0, kWalkLimits,
+                    [this](Node& node) {
+                        before_.try_emplace(node.path, Before{node.dev, node.ino, node.atime});
+                        return before_.size() < kBeforeCap;
+                    },
+                    ignore, ignore);
+    if (!before_.empty())
+        log_.line("access times taken before the live commands ran: " + std::to_string(before_.size()) + " paths");
+}
+
 Outcome Collection::run()
 {
     writeHeader();
+    if (info_.root == "/")
+        takeTimesBefore();
     const auto sequence = order(items_);
     for (std::size_t position = 0; position < sequence.size() && writable(); ++position)
         collectItem(position, sequence[position]);

@@ -83,6 +83,7 @@ private:
 
     // Collection.cpp: the run and its items.
     void writeHeader();
+    void takeTimesBefore();
     void collectItem(std::size_t position, std::size_t index);
     void expandPattern(const Item& item, const std::string& pattern, std::vector<std::string>& missing);
     void summarise(const Item& item, const std::vector<std::string>& missing);
@@ -99,6 +100,7 @@ private:
     void addGenerated(const std::string& name, ScratchFile& file, std::string* sha);
     Outcome close();
     void record(const Record& record);
+    void writeRows(const Record& record);
     void problem(const std::string& path, const std::string& reason);
     void cut(const std::string& path, const std::string& what);
     bool archiveOk();
@@ -139,6 +141,13 @@ private:
     std::unordered_map<std::string, Taken> contents_;
     std::map<std::pair<dev_t, ino_t>, Taken> linked_;
     std::map<uid_t, std::uint64_t> accountBytes_;
+    // What the live commands read, as it was before they ran.
+    struct Before {
+        dev_t dev;
+        ino_t ino;
+        struct timespec atime;
+    };
+    std::unordered_map<std::string, Before> before_;
     Sha256 hash_;
     std::vector<char> buffer_;
 };

@@ -35,6 +35,17 @@ bool Collection::writable() { return stop_ == Outcome::complete; }
 
 void Collection::record(const Record& rec)
 {
+    const auto before = before_.find(rec.node.path);
+    if (before != before_.end() && before->second.dev == rec.node.dev && before->second.ino == rec.node.ino) {
+        Record earlier = rec; // as it was before a live command read it
+        earlier.node.atime = before->second.atime;
+        return writeRows(earlier);
+    }
+    writeRows(rec);
+}
+
+void Collection::writeRows(const Record& rec)
+{
     files_.part().manifest.append(manifestRow(rec));
     if (rec.kind != "cut")
         files_.part().timeline.append(bodyLine(rec.node, rec.name));
