@@ -94,6 +94,41 @@ bool reap(pid_t pid, int& status, bool block)
     }
 }
 
+// Waits for the child up to its limit, then ends it with its whole group.
+LiveResult awaitChild(pid_t pid, int seconds, const struct timespec& start)
+{
+    using Outcome = LiveResult::Outcome;
+    const double limit = seconds;
+    long step = 2;
+    bool timedOut = false;
+    while (!hasEnded(pid)) {
+        if (secondsSince(start) >= limit) {
+            timedOut = true;
+            break;
+        }
+        pause(step);
+        step = step < 50 ? step * 2 : 50;
+    }
+    // Whatever the program left behind in its group goes with it.
+    ::kill(-pid, SIGKILL);
+    int status = 0;
+    if (!timedOut) {
+        reap(pid, status, true);
+        if (WIFSIGNALED(status))
+            return {Outcome::failed, 0, "ended by signal " + std::to_string(WTERMSIG(status))};
+        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+        return {Outcome::ran, code, ""};
+    }
+    ::kill(pid, SIGKILL);
+    const std::string killed = "killed after " + std::to_string(seconds) + " s";
+    while (!reap(pid, status, false)) {
+        if (secondsSince(start) >= limit + kReapSeconds)
+            return {Outcome::timedOut, 0, killed + ", and still not gone; left behind"};
+        pause(20);
+    }
+    return {Outcome::timedOut, 0, killed};
+}
+
 } // namespace
 
 LiveResult runLiveCommand(const LiveCommand& command, int outFd)
@@ -129,38 +164,7 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
             return {Outcome::missing, 0, "no " + command.argv[0]};
         return {Outcome::failed, 0, "could not start: " + errorText(child.error)};
     }
-    const pid_t pid = child.pid;
-
-    const int seconds = command.timeoutSeconds > 0 ? command.timeoutSeconds : 1;
-    const double limit = seconds;
-    long step = 2;
-    bool timedOut = false;
-    while (!hasEnded(pid)) {
-        if (secondsSince(start) >= limit) {
-            timedOut = true;
-            break;
-        }
-        pause(step);
-        step = step < 50 ? step * 2 : 50;
-    }
-    // Whatever the program left behind in its group goes with it.
-    ::kill(-pid, SIGKILL);
-    int status = 0;
-    if (!timedOut) {
-        reap(pid, status, true);
-        if (WIFSIGNALED(status))
-            return {Outcome::failed, 0, "ended by signal " + std::to_string(WTERMSIG(status))};
-        const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
-        return {Outcome::ran, code, ""};
-    }
-    ::kill(pid, SIGKILL);
-    const std::string killed = "killed after " + std::to_string(seconds) + " s";
-    while (!reap(pid, status, false)) {
-        if (secondsSince(start) >= limit + kReapSeconds)
-            return {Outcome::timedOut, 0, killed + ", and still not gone; left behind"};
-        pause(20);
-    }
-    return {Outcome::timedOut, 0, killed};
+    return awaitChild(child.pid, command.timeoutSeconds > 0 ? command.timeoutSeconds : 1, start);
 }
 
 } // namespace tarnhollow::tool

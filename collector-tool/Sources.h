@@ -115,6 +115,10 @@ private:
 
 const char* typeName(mode_t mode);
 
+// Fills node's metadata (not its path) from a stat result.
+void fillFromStat(const struct stat& st, Node& node);
+// The birth time, where the system keeps one and tells it (statx flags).
+void addBirthtime(int dirFd, const char* name, int flags, Node& node);
 // Fills node's metadata (not its path) from an open descriptor: what was
 // opened, which may not be what was listed. 0 or the errno.
 int statOpened(int fd, Node& node);
