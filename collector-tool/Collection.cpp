@@ -129,6 +129,7 @@ void Collection::takeTimesBefore()
 Outcome Collection::run()
 {
     writeHeader();
+    addTopNote();
     if (info_.root == "/")
         takeTimesBefore();
     const auto sequence = order(items_);

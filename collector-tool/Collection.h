@@ -32,7 +32,11 @@ struct RunInfo {
     std::string folder; // the output folder, as text
     struct timespec start {};
     std::vector<std::string> notes; // e.g. about the archive's owner, the system
+    std::string topNote;            // LIMITED.txt, each archive's first entry, when not empty
 };
+
+// Why an archive is named "-limited".
+extern const char* const kLimitedNote;
 
 // How a run ended.
 enum class Outcome { complete, mediumFull, failed };
@@ -96,6 +100,7 @@ private:
     int writeError();
     void stopOn(int error);
     bool rollOver();
+    void addTopNote();
     bool finishPart(const std::string& suffix, bool more);
     void addGenerated(const std::string& name, ScratchFile& file, std::string* sha);
     Outcome close();

@@ -29,6 +29,13 @@ bool mediumFull(int error)
 
 } // namespace
 
+const char* const kLimitedNote =
+    "このアーカイブは、Tarnhollow にフルディスクアクセスが許可されていない状態で収集されました。\n"
+    "保護された場所（プライバシーのデータベース、ユーザーのメールやメッセージ、Safari の履歴など）は"
+    "含まれていない可能性があります。漏れたものは collection.log に記録されています。\n"
+    "完全な収集には、システム設定の「プライバシーとセキュリティ」で「フルディスクアクセス」を許可してから、"
+    "もう一度収集してください。\n";
+
 bool Collection::archiveOk() { return archive().error() == 0; }
 
 bool Collection::writable() { return stop_ == Outcome::complete; }
@@ -101,7 +108,18 @@ bool Collection::rollOver()
     if (!finishPart("-part" + std::to_string(files_.partNumber()), true))
         return false;
     files_.part().manifest.append(kManifestHeader);
+    addTopNote();
     return true;
+}
+
+// The first entry of each archive, where an examiner looks first.
+void Collection::addTopNote()
+{
+    if (info_.topNote.empty())
+        return;
+    archive().begin("LIMITED.txt", {now().tv_sec, S_IFREG | 0644, true, info_.topNote.size()});
+    archive().write(info_.topNote.data(), info_.topNote.size());
+    archive().end();
 }
 
 void Collection::addGenerated(const std::string& name, ScratchFile& file, std::string* sha)

@@ -99,6 +99,19 @@ std::string readSmallFile(const tool::SourceTree& tree, const std::string& path)
     return text;
 }
 
+// Without Full Disk Access even root is refused the privacy database; then
+// much of what the items name is closed to the run. 0, or the errno.
+int fullDiskAccessRefused()
+{
+#ifdef __APPLE__
+    const int probe = ::open("/Library/Application Support/com.apple.TCC/TCC.db", O_RDONLY | O_CLOEXEC);
+    if (probe < 0)
+        return errno;
+    ::close(probe);
+#endif
+    return 0;
+}
+
 // The system's own description of itself, for the log.
 std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::string& root)
 {
@@ -116,14 +129,10 @@ std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::st
         if (open != std::string::npos && close != std::string::npos)
             notes.push_back("os version: macOS " + release.substr(open + 8, close - open - 8));
     }
-    // Without Full Disk Access even root is refused the privacy database.
-    const int probe = ::open("/Library/Application Support/com.apple.TCC/TCC.db", O_RDONLY | O_CLOEXEC);
-    if (probe >= 0) {
-        ::close(probe);
-        notes.push_back("full disk access: in effect (TCC.db could be opened)");
-    } else {
-        notes.push_back(std::string("full disk access: not in effect (opening TCC.db: ") + std::strerror(errno) + ")");
-    }
+    const int refused = fullDiskAccessRefused();
+    notes.push_back(refused == 0 ? std::string("full disk access: in effect (TCC.db could be opened)")
+                                 : std::string("full disk access: not in effect (opening TCC.db: ") +
+                                       std::strerror(refused) + ")");
 #else
     const std::string release = readSmallFile(tree, "/etc/os-release");
     const std::size_t key = release.find("PRETTY_NAME=");
@@ -235,8 +244,13 @@ int collect(const Arguments& args, tool::OutputDirectory& folder, tool::SourceTr
     tool::RunInfo info = runInfo(args, host, start, owner);
     // The file first: a folder we cannot write to fails at once, not after
     // the whole collection.
-    tool::ArchiveFiles files(folder, tool::fileNameSafe(host) + "-" + tool::compactUtc(start.tv_sec), owner, tree,
-                             start);
+    // An archive taken without Full Disk Access says so in its name and in a
+    // note that is its first entry.
+    const bool limited = args.root == "/" && fullDiskAccessRefused() != 0;
+    if (limited)
+        info.topNote = tool::kLimitedNote;
+    const std::string base = tool::fileNameSafe(host) + "-" + tool::compactUtc(start.tv_sec);
+    tool::ArchiveFiles files(folder, limited ? base + "-limited" : base, owner, tree, start);
     if (const int error = files.start(info.notes))
         return fail(tool::writeFailure(error, args.output));
     for (auto& note : systemNotes(tree, args.root))

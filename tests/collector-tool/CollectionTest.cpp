@@ -26,19 +26,26 @@ void put(const fs::path& path, const std::string& text)
 }
 
 // The manifest's rows by path, each as its columns by name.
-std::map<std::string, std::map<std::string, std::string>> manifestOf(const fs::path& out)
+// What unzip prints for the one archive in out.
+std::string unzip(const fs::path& out, const std::string& options)
 {
     std::string zip;
     for (const auto& entry : fs::directory_iterator(out))
         if (entry.path().extension() == ".zip")
             zip = entry.path();
     std::string text;
-    if (FILE* pipe = ::popen(("unzip -p '" + zip + "' manifest.tsv").c_str(), "r")) {
+    if (FILE* pipe =
+            ::popen(("unzip " + options + " '" + zip + "'" + (options == "-p" ? " manifest.tsv" : "")).c_str(), "r")) {
         for (int c; (c = std::fgetc(pipe)) != EOF;)
             text += static_cast<char>(c);
         ::pclose(pipe);
     }
-    std::istringstream lines(text);
+    return text;
+}
+
+std::map<std::string, std::map<std::string, std::string>> manifestOf(const fs::path& out)
+{
+    std::istringstream lines(unzip(out, "-p"));
     std::vector<std::string> header;
     std::map<std::string, std::map<std::string, std::string>> rows;
     for (std::string line; std::getline(lines, line);) {
@@ -55,7 +62,8 @@ std::map<std::string, std::map<std::string, std::string>> manifestOf(const fs::p
     return rows;
 }
 
-Outcome collect(const std::string& root, const std::vector<Item>& items, const fs::path& out)
+Outcome collect(const std::string& root, const std::vector<Item>& items, const fs::path& out,
+                const std::string& topNote = "")
 {
     fs::create_directories(out);
     OutputDirectory folder;
@@ -65,6 +73,7 @@ Outcome collect(const std::string& root, const std::vector<Item>& items, const f
     EXPECT_TRUE(tree.open(root, error));
     RunInfo info;
     info.root = root;
+    info.topNote = topNote;
     const struct timespec start {
     };
     ArchiveFiles files(folder, "test", Owner{}, tree, start);
@@ -87,13 +96,14 @@ TEST(CollectionTest, FileReplacedBetweenListingAndOpeningIsDescribedAsRead)
         if (path == "/var/log/syslog")
             fs::rename(work / "rotated", work / "root/var/log/syslog");
     };
-    const Outcome outcome = collect(work / "root", {{"Logs", {"/var/log/syslog"}}}, work / "out");
+    const Outcome outcome = collect(work / "root", {{"Logs", {"/var/log/syslog"}}}, work / "out", "limited\n");
     Collection::beforeOpen = nullptr;
     ASSERT_EQ(outcome, Outcome::complete);
     auto row = manifestOf(work / "out")["/var/log/syslog"];
     EXPECT_EQ(row["inode"], std::to_string(replacement.st_ino));
     EXPECT_EQ(row["size"], "27");
     EXPECT_EQ(row["note"].rfind("replaced while collected: listed as inode ", 0), 0u) << row["note"];
+    EXPECT_EQ(unzip(work / "out", "-Z1").substr(0, 12), "LIMITED.txt\n"); // a run's note comes first
 }
 
 TEST(CollectionTest, AccessTimesAreThoseFromBeforeTheLiveCommandsRead)
