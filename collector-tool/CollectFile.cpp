@@ -174,8 +174,8 @@ bool Collection::archiveContent(int fd, Record& rec, const Budget& budget)
     rec.entry = name;
     charge(node, rec.size);
     if (n < 0) {
-        addNote(rec.note, "read failed after " + bytesText(rec.size) + ": " + errorText(static_cast<int>(-n)));
-        problem(node.path, "read failed after " + bytesText(rec.size) + ": " + errorText(static_cast<int>(-n)));
+        addNote(rec.note, "read failed after " + bytesText(rec.size) + ": " + errorText(content.error()));
+        problem(node.path, "read failed after " + bytesText(rec.size) + ": " + errorText(content.error()));
     } else {
         noteContent(fd, rec, budget, content.holeBytes(), budget.cap < node.size);
     }
@@ -214,7 +214,7 @@ bool Collection::archiveOnce(int fd, Record& rec, const Budget& budget)
     while (data.size() < first &&
            (n = content.read(buffer_.data(), std::min<std::uint64_t>(buffer_.size(), first - data.size()))) > 0)
         data.append(buffer_.data(), static_cast<std::size_t>(n));
-    if (n < 0 && data.empty() && (n == -ESRCH || n == -ENOENT)) {
+    if (n < 0 && data.empty() && (content.error() == ESRCH || content.error() == ENOENT)) {
         addNote(rec.note, "vanished before it was read");
         log_.line("   vanished: " + rec.name);
         return true;
@@ -247,7 +247,7 @@ bool Collection::archiveOnce(int fd, Record& rec, const Budget& budget)
     if (whole && rec.size >= kRememberFrom)
         contents_[sha] = {rec.entry, rec.sha, rec.size, rec.node.path};
     if (n < 0)
-        addNote(rec.note, "read failed after " + bytesText(rec.size) + ": " + errorText(static_cast<int>(-n)));
+        addNote(rec.note, "read failed after " + bytesText(rec.size) + ": " + errorText(content.error()));
     else if (content.more())
         cut(rec.node.path,
             "cut at " + bytesText(rec.size) + " by " + budget.reason + "; the rest of the file left out");

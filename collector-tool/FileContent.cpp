@@ -52,8 +52,10 @@ long FileContent::readData(char* buffer, std::size_t capacity)
             pos_ += static_cast<std::uint64_t>(n);
             return static_cast<long>(n);
         }
-        if (errno != EINTR)
-            return -errno;
+        if (errno != EINTR) {
+            error_ = errno;
+            return -1;
+        }
     }
 }
 

@@ -14,13 +14,14 @@ public:
     // sparse: the file may have holes worth looking for.
     FileContent(int fd, std::uint64_t length, bool sparse);
 
-    // Bytes put into buffer; 0 at the end of the file or of length; -errno
-    // when reading failed.
+    // Bytes put into buffer; 0 at the end of the file or of length; -1 when
+    // reading failed, with the errno in error().
     long read(char* buffer, std::size_t capacity);
 
     // Whether the last read() came from a hole (zeros, not read).
     bool lastWasHole() const { return lastHole_; }
     std::uint64_t offset() const { return pos_; }
+    int error() const { return error_; }
     std::uint64_t holeBytes() const { return holes_; }
     // Whether more lies beyond length (the file was cut).
     bool more() const;
@@ -37,6 +38,7 @@ private:
     std::uint64_t regionEnd_ = 0; // where the data or hole at pos_ ends
     bool inHole_ = false;
     bool lastHole_ = false;
+    int error_ = 0;
 };
 
 } // namespace tarnhollow::tool
