@@ -77,7 +77,7 @@ void Collection::collectListing(const Item& item, Node& node)
         rec.note = "not a folder, not listed";
         return record(rec);
     }
-    attempt([&] {
+    attempt(node.path, [&] {
         rec.entry = "listings" + rec.name + ".tsv";
         auto walker = tree_.walk(
             node.path, item.listingDepth, kWalkLimits,
@@ -139,7 +139,7 @@ void Collection::runCommands(const Item& item)
         }
         ++state_.paths;
         ++entries_;
-        attempt([&] { archiveCommand(command, output, rec); });
+        attempt(node.path, [&] { archiveCommand(command, output, rec); });
     }
 }
 

@@ -228,7 +228,7 @@ bool Collection::visit(Node& node)
         seen_.insert(node.path);
     ++entries_;
     ++state_.paths;
-    attempt([&] { collectNode(node); });
+    attempt(node.path, [&] { collectNode(node); });
     return writable();
 }
 

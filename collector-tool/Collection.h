@@ -95,7 +95,7 @@ private:
     bool underCaps(const Node& node);
     void collectNode(Node& node);
     // Parts.cpp: sinks, archive parts, full media and size limits.
-    void attempt(const std::function<void()>& write);
+    void attempt(const std::string& path, const std::function<void()>& write);
     bool writable();
     int writeError();
     void stopOn(int error);

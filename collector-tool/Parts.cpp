@@ -76,9 +76,10 @@ void Collection::stopOn(int error)
     error_ = error;
 }
 
-// Runs write (one entry and its record). At the file size limit the archive
-// so far is closed and the entry written again into the next one.
-void Collection::attempt(const std::function<void()>& write)
+// Runs write (one entry of path and its record). At the file size limit
+// the archive so far is closed and the entry written again into the next
+// one; an entry that does not fit even alone is left out.
+void Collection::attempt(const std::string& path, const std::function<void()>& write)
 {
     Part& part = files_.part();
     const std::uint64_t pending =
@@ -87,12 +88,17 @@ void Collection::attempt(const std::function<void()>& write)
         return stopOn(error);
     write();
     int error = writeError();
-    if (error == EFBIG && archive().entries() > 0 && rollOver()) {
+    if (error == EFBIG && archive().entries() > 0) {
+        if (!rollOver()) {
+            stop_ = Outcome::failed;
+            error_ = error_ != 0 ? error_ : EFBIG;
+            return;
+        }
         write();
         error = writeError();
     }
     if (error == EFBIG && archive().rollback()) {
-        log_.problem("an entry larger than one archive may be on the output medium was left out", true);
+        problem(path, "larger than one archive may be on the output medium; left out");
         return;
     }
     if (error != 0)

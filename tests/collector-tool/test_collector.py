@@ -252,6 +252,7 @@ class OutputFull(Folders):
 
     def test_file_size_limit_goes_on_in_next_archives(self):
         files = self.fill(8)
+        write(self.root + "/var/log/big.bin", os.urandom(4 << 20))  # cannot fit any archive
         fsize = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (3 << 20, 3 << 20))
         status, raw = run_tool(self.out, self.root, preexec=fsize)
         self.assertEqual(status, 0, raw[-2000:])
@@ -265,6 +266,7 @@ class OutputFull(Folders):
             taken.update(kept)
             logs.append(log)
         self.assertEqual(sorted(taken), sorted(files))
+        self.assertIn("/var/log/big.bin: larger than one archive may be", logs[-1])
         self.assertTrue(all(os.path.basename(p) in logs[-1] for p in parts[:-1]))
         self.assertTrue(all(os.path.basename(p) in raw.decode().strip().split("\n")[-1] for p in parts))
 
