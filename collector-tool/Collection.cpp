@@ -68,13 +68,18 @@ Collection::Collection(const SourceTree& tree, const std::vector<Item>& items, R
 {
     log_.open(std::move(log));
     const auto sequence = order(items_);
+    // An item's paths are kept when a later item, or another of its own
+    // patterns, may reach them again.
     remember_.assign(items_.size(), false);
     for (std::size_t i = 0; i < sequence.size(); ++i)
-        for (std::size_t j = i + 1; j < sequence.size(); ++j)
-            for (const auto& a : items_[sequence[i]].patterns)
-                for (const auto& b : items_[sequence[j]].patterns)
-                    if (mayOverlap(a, b))
+        for (std::size_t j = i; j < sequence.size(); ++j) {
+            const auto& first = items_[sequence[i]].patterns;
+            const auto& second = items_[sequence[j]].patterns;
+            for (std::size_t a = 0; a < first.size(); ++a)
+                for (std::size_t b = i == j ? a + 1 : 0; b < second.size(); ++b)
+                    if (mayOverlap(first[a], second[b]))
                         remember_[sequence[i]] = true;
+        }
 }
 
 std::vector<std::size_t> Collection::order(const std::vector<Item>& items)

@@ -118,6 +118,8 @@ class FullRun(Folders):
 
         archive, rows, log = open_run(path)
         names = archive.namelist()
+        self.assertEqual(len(names), len(set(names)))  # a path met by two items is taken once
+        self.assertIn("Login records: 1 path", log)  # /var/log/lastlog, before System logs meets it
         self.assertTrue(all(n.startswith(("files/", "listings/", "manifest.tsv", "collection.log", "timeline.body"))
                             and ".." not in n.split("/") for n in names), names)
         self.assertTrue(all(i.flag_bits & 0x800 or i.filename.isascii() for i in archive.infolist()))
