@@ -150,6 +150,8 @@ void Collection::addGenerated(const std::string& name, ScratchFile& file, std::s
 bool Collection::finishPart(const std::string& suffix, bool more)
 {
     Part& part = files_.part();
+    // The room kept for exactly this: the closing records.
+    files_.releaseRoom();
     part.archive->setReserve(0);
     std::string manifestSha;
     std::string timelineSha;
@@ -182,8 +184,6 @@ Outcome Collection::close()
         return stop_;
     std::string suffix = files_.partNumber() > 1 ? "-part" + std::to_string(files_.partNumber()) : "";
     if (stop_ == Outcome::mediumFull) {
-        // The room kept at the start takes what closes the archive.
-        files_.releaseRoom();
         Part& part = files_.part();
         for (ScratchFile* file : {&part.manifest, &part.timeline, &log_.file()})
             file->clearError();

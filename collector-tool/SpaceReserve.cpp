@@ -18,7 +18,11 @@ constexpr std::uint64_t kStep = 1 << 20;
 
 } // namespace
 
-SpaceReserve::~SpaceReserve() { release(); }
+SpaceReserve::~SpaceReserve()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
 
 int SpaceReserve::open(int folderFd)
 {
@@ -53,12 +57,8 @@ int SpaceReserve::grow(std::uint64_t bytes)
 
 void SpaceReserve::release()
 {
-    if (fd_ < 0)
-        return;
-    (void)::ftruncate(fd_, 0);
-    ::close(fd_);
-    fd_ = -1;
-    size_ = 0;
+    if (fd_ >= 0 && ::ftruncate(fd_, 0) == 0)
+        size_ = 0;
 }
 
 } // namespace tarnhollow::tool

@@ -18,6 +18,7 @@ public:
     int open(int folderFd);
     // Makes it hold at least bytes; 0 or errno (ENOSPC: the medium is full).
     int grow(std::uint64_t bytes);
+    // Gives the room back; grow() can take it again.
     void release();
     std::uint64_t size() const { return size_; }
 
