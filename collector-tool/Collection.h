@@ -8,9 +8,11 @@
 #include "collector-tool/ArchiveFiles.h"
 #include "collector-tool/ItemLimits.h"
 #include "collector-tool/Items.h"
+#include "collector-tool/Manifest.h"
 #include "collector-tool/Record.h"
 #include "collector-tool/RunLog.h"
 #include "collector-tool/Sources.h"
+#include "collector-tool/Timeline.h"
 #include "platform/digest/Sha256.h"
 
 #include <cstdint>

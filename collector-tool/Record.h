@@ -23,14 +23,4 @@ struct Record {
 
 Record recordOf(const Node& node, std::string kind);
 
-extern const char* const kManifestHeader;
-std::string manifestRow(const Record& record);
-// The eleven fields of a timeline body line.
-std::string bodyLine(const Node& node, const std::string& name);
-// The mode as timeline tools print it: "r/rrw-r--r--".
-std::string bodyMode(unsigned mode);
-
-extern const char* const kListingHeader;
-std::string listingRow(const Node& node);
-
 } // namespace tarnhollow::tool
