@@ -172,29 +172,44 @@ void SourceTree::expand(const std::string& pattern, int maxDepth, const WalkLimi
         match(rootFd_, "/", parts, 0, maxDepth, limits, visit, problem, cut);
 }
 
+namespace {
+
+// The names in the folder that one pattern component stands for; false
+// when the folder could not be listed.
+bool namesMatching(int dirFd, const std::string& prefix, const std::string& part, std::vector<std::string>& names,
+                   const ProblemHandler& problem, const CutHandler& cut)
+{
+    if (part.size() > 2 && part.front() == '{' && part.back() == '}') {
+        names = split(part.substr(1, part.size() - 2), ',');
+        return true;
+    }
+    if (!isWildcard(part)) {
+        names.push_back(part);
+        return true;
+    }
+    std::vector<std::string> all;
+    bool partial = false;
+    if (!readNames(dirFd, all, kMatchNameBytes, partial)) {
+        problem(prefix, "cannot list folder: " + errorText(errno));
+        return false;
+    }
+    if (partial)
+        cut(prefix, "folder holds too many names; only the first " + std::to_string(all.size()) + " looked at");
+    for (auto& name : all)
+        if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0)
+            names.push_back(std::move(name));
+    return true;
+}
+
+} // namespace
+
 bool SourceTree::match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
                        int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
                        const ProblemHandler& problem, const CutHandler& cut) const
 {
-    const std::string& part = parts[index];
     std::vector<std::string> names;
-    if (part.size() > 2 && part.front() == '{' && part.back() == '}') {
-        names = split(part.substr(1, part.size() - 2), ',');
-    } else if (isWildcard(part)) {
-        std::vector<std::string> all;
-        bool partial = false;
-        if (!readNames(dirFd, all, kMatchNameBytes, partial)) {
-            problem(prefix, "cannot list folder: " + errorText(errno));
-            return true;
-        }
-        if (partial)
-            cut(prefix, "folder holds too many names; only the first " + std::to_string(all.size()) + " looked at");
-        for (auto& name : all)
-            if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0)
-                names.push_back(std::move(name));
-    } else {
-        names.push_back(part);
-    }
+    if (!namesMatching(dirFd, prefix, parts[index], names, problem, cut))
+        return true;
 
     const bool last = index + 1 == parts.size();
     for (const auto& name : names) {
