@@ -391,6 +391,17 @@ class HostileTree(Folders):
             self.assertTrue(row["note"] == "vanished before it was read" if row["entry"] == "-" else row["size"] != "0")
         archive.close()
 
+    def test_one_budget_per_account_across_items(self):
+        names = ["/.bash_history", "/.ssh/known_hosts", "/.config/autostart/x.desktop",
+                 "/.local/share/recently-used.xbel", "/.zsh_history"]  # four items, holes only
+        for name in names:
+            os.chown(write(self.root + "/home/eve" + name, size=2 << 30), 4242, 4242)
+        self.assertEqual(run_tool(self.out, self.root)[0], 0)
+        rows = open_run(zips(self.out)[0])[1]
+        self.assertEqual(sum(int(rows["/home/eve" + name]["size"]) for name in names), 4 << 30)
+        self.assertTrue(any("the budget of 4294967296 bytes for account 4242" in rows["/home/eve" + name]["note"]
+                            for name in names))
+
 
 if __name__ == "__main__":
     TOOL = os.path.abspath(sys.argv.pop(sys.argv.index("--tool") + 1))
