@@ -114,6 +114,9 @@ bool Collection::rollOver()
     if (!finishPart("-part" + std::to_string(files_.partNumber()), true))
         return false;
     files_.part().manifest.append(kManifestHeader);
+    // Each archive stands alone: no row points into an earlier one.
+    linked_.clear();
+    contents_.clear();
     addTopNote();
     return true;
 }
