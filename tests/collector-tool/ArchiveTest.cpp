@@ -30,8 +30,10 @@ TEST(ArchiveTest, EntriesBoundAboveFourGibibytesReadFromAPipe)
     testing::ScratchFolder work;
     const std::string path = work / "a.zip";
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int folder = ::open(work.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ScratchFile directory;
-    ASSERT_EQ(ScratchFile::create(::open(work.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), directory), 0);
+    ASSERT_EQ(ScratchFile::create(folder, directory), 0);
+    ::close(folder);
     {
         Archive archive(fd, std::move(directory));
         for (const bool deflated : {true, false}) {
