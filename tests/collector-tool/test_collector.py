@@ -171,6 +171,9 @@ class FullRun(Folders):
         body = [line.split("|") for line in archive.read("timeline.body").decode().splitlines()]
         self.assertTrue(all(len(f) == 11 and f[0] == "0" for f in body))
         (host,) = [f for f in body if f[1] == "/etc/hostname"]
+        (link,) = [f for f in body if f[1].startswith("/etc/ssh/outside")]
+        self.assertEqual(link[1:4:2], ["/etc/ssh/outside -> /etc/shadow", "l/lrwxrwxrwx"])
+        self.assertNotIn("\tcut\t", archive.read("manifest.tsv").decode())  # nothing here meets a limit
         self.assertEqual([host[3]] + [int(x) for x in host[2:3] + host[7:10]],
                          ["r/rrw-r--r--", st.st_ino, int(st.st_atime), int(st.st_mtime), int(st.st_ctime)])
         archive.close()
