@@ -106,6 +106,8 @@ int ArchiveFiles::openPart()
 void ArchiveFiles::noteMedium(std::vector<std::string>& notes)
 {
     struct stat st {};
+    if (::fstat(part_.file.fd, &st) == 0 && owner_.valid && (st.st_uid != owner_.uid || st.st_gid != owner_.gid))
+        ownerKept_ = std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid);
     if (::fstat(part_.file.fd, &st) == 0 &&
         ((owner_.valid && (st.st_uid != owner_.uid || st.st_gid != owner_.gid)) || (st.st_mode & 07777) != 0600))
         notes.push_back("archive file: the output medium keeps owner " + std::to_string(st.st_uid) + ":" +

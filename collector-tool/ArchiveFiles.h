@@ -58,6 +58,8 @@ public:
     void discard() { directory_.discard(part_.file); }
 
     const std::vector<Published>& published() const { return published_; }
+    // "uid:gid" the medium gives the archives instead of the owner's, or empty.
+    const std::string& ownerKept() const { return ownerKept_; }
     std::size_t partNumber() const { return published_.size() + 1; }
 
 private:
@@ -75,6 +77,7 @@ private:
     Part part_;
     std::vector<int> finished_; // descriptors of named parts, held until the end
     std::vector<Published> published_;
+    std::string ownerKept_;
 };
 
 // The largest file the medium and this process's limit allow.

@@ -206,6 +206,8 @@ int report(const tool::Collection& collection, tool::Outcome outcome, const tool
             tool::writeLine(2, "The checksum file beside " + tool::unsteerable(tool::escapeName(archive.name)) +
                                    " could not be written (" + tool::errorText(archive.sidecarError) +
                                    "); the archive itself is complete");
+    if (!files.ownerKept().empty())
+        tool::writeLine(2, "The output medium does not keep file owners: the archive belongs to " + files.ownerKept());
     if (outcome == tool::Outcome::mediumFull)
         return fail(tool::fullMediumSentence(args.output, inFolder(args.output, published.back().name)));
     std::string names;
