@@ -34,8 +34,9 @@ namespace tool = tarnhollow::tool;
 namespace {
 
 const char* const kUsage = "usage: tarnhollow -o FOLDER\n"
-                           "Collects this machine's artifacts into one zip archive in FOLDER, named\n"
-                           "from the host name and the start time (UTC). Run as root; SUDO_UID and\n"
+                           "Collects this machine's artifacts into one zip archive in FOLDER (more\n"
+                           "when the medium's file size limit needs them), named from the host name\n"
+                           "and the start time (UTC). Run as root; SUDO_UID and\n"
                            "SUDO_GID, when set, name the owner of the finished archive.\n"
                            "  --system linux|macos   which system's artifacts to look for; by\n"
                            "                         default the running system's\n"
