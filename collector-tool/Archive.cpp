@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,62 +13,36 @@ namespace tarnhollow::tool {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 20;
-constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
+// Deflate can grow incompressible data a little; below this bound an entry
+// cannot reach 4 GiB either way.
+constexpr std::uint64_t kZip64From = 0xF0000000u;
 
-void le16(std::vector<unsigned char>& out, unsigned value)
-{
-    out.push_back(static_cast<unsigned char>(value));
-    out.push_back(static_cast<unsigned char>(value >> 8));
-}
+constexpr std::size_t kZeroChunk = 1 << 20;
 
-void le32(std::vector<unsigned char>& out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-void le64(std::vector<unsigned char>& out, std::uint64_t value)
-{
-    for (int i = 0; i < 8; ++i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-// MS-DOS date and time in local time, as every reader expects.
-std::uint32_t dosTime(std::time_t t)
-{
-    struct tm tm {};
-    if (::localtime_r(&t, &tm) == nullptr || tm.tm_year < 80)
-        return (1u << 21) | (1u << 16); // 1980-01-01
-    if (tm.tm_year > 207)
-        return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u; // its last second
-    const auto field = [](int value) { return static_cast<std::uint32_t>(value); };
-    return (field(tm.tm_year - 80) << 25) | (field(tm.tm_mon + 1) << 21) | (field(tm.tm_mday) << 16) |
-           (field(tm.tm_hour) << 11) | (field(tm.tm_min) << 5) | field(tm.tm_sec / 2);
-}
-
-// The extended timestamp: the exact second in UTC where it fits.
-void timestampField(std::vector<unsigned char>& out, std::time_t t)
-{
-    if (t < INT32_MIN || t > INT32_MAX)
-        return;
-    le16(out, 0x5455);
-    le16(out, 5);
-    out.push_back(1);
-    le32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(t)));
-}
-
-constexpr unsigned kFlags = (1u << 3) | (1u << 11); // sizes after the data; UTF-8 names
+// One mebibyte of zeros as raw deflate blocks that end on a byte boundary
+// and refer to nothing before them, so that copies can follow one another
+// and the rest of an entry's stream.
+struct ZeroChunk {
+    std::vector<unsigned char> deflated;
+    std::uint32_t crc = 0;
+    ZeroChunk()
+    {
+        const std::vector<unsigned char> zeros(kZeroChunk, 0);
+        crc = static_cast<std::uint32_t>(crc32(0, zeros.data(), kZeroChunk));
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+        deflated.resize(deflateBound(&z, kZeroChunk) + 64);
+        z.next_in = const_cast<unsigned char*>(zeros.data());
+        z.avail_in = kZeroChunk;
+        z.next_out = deflated.data();
+        z.avail_out = static_cast<uInt>(deflated.size());
+        deflate(&z, Z_FULL_FLUSH);
+        deflated.resize(deflated.size() - z.avail_out);
+        deflateEnd(&z);
+    }
+};
 
 } // namespace
-
-struct Archive::Current {
-    std::string name;
-    EntryMeta meta;
-    std::uint64_t headerOffset = 0;
-    std::uint64_t size = 0;
-    std::uint64_t compressedSize = 0;
-    std::uint32_t crc = 0;
-};
 
 Archive::Archive(int out, ScratchFile directory)
     : out_(out),
@@ -86,7 +61,6 @@ Archive::Archive(int out, ScratchFile directory)
 
 Archive::~Archive()
 {
-    delete current_;
     if (stream_ != nullptr) {
         auto* z = static_cast<z_stream*>(stream_);
         deflateEnd(z);
@@ -100,23 +74,52 @@ void Archive::fail(int error)
         error_ = error != 0 ? error : EIO;
 }
 
+// Hashes the file up to limit, but never into an entry whose header is not
+// final yet: what was written before its header is read back from the file.
+void Archive::hashUpTo(std::uint64_t limit)
+{
+    if (current_ != nullptr)
+        limit = std::min(limit, current_->headerOffset);
+    std::vector<unsigned char> chunk;
+    while (hashed_ < std::min(limit, bufferStart_)) {
+        chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, bufferStart_ - hashed_)));
+        const ssize_t n = ::pread(out_, chunk.data(), chunk.size(), static_cast<off_t>(hashed_));
+        if (n <= 0) {
+            fail(n < 0 ? errno : EIO);
+            return;
+        }
+        hash_.update(chunk.data(), static_cast<std::size_t>(n));
+        hashed_ += static_cast<std::uint64_t>(n);
+    }
+    const std::uint64_t end = std::min(limit, bytesWritten());
+    if (hashed_ >= bufferStart_ && hashed_ < end) {
+        hash_.update(buffer_.data() + (hashed_ - bufferStart_), static_cast<std::size_t>(end - hashed_));
+        hashed_ = end;
+    }
+}
+
 bool Archive::flush()
 {
-    hash_.update(buffer_.data(), buffer_.size());
-    if (const int error = posix::writeAll(out_, buffer_.data(), buffer_.size())) {
+    hashUpTo(bytesWritten());
+    if (const int error = posix::writeAllAt(out_, buffer_.data(), buffer_.size(), bufferStart_)) {
         fail(error);
         return false;
     }
+    bufferStart_ += buffer_.size();
     buffer_.clear();
-    return true;
+    return error_ == 0;
 }
 
 bool Archive::put(const void* data, std::size_t size)
 {
     if (error_ != 0)
         return false;
+    const std::uint64_t room = closing_ ? limit_ : (limit_ > reserve_ ? limit_ - reserve_ : 0);
+    if (bytesWritten() + size > room) {
+        fail(EFBIG);
+        return false;
+    }
     const auto* bytes = static_cast<const unsigned char*>(data);
-    offset_ += size;
     if (buffer_.size() + size > kBufferSize && !flush())
         return false;
     if (size >= kBufferSize) {
@@ -127,30 +130,34 @@ bool Archive::put(const void* data, std::size_t size)
     return true;
 }
 
+bool Archive::patch(std::uint64_t offset, const zip::Bytes& bytes)
+{
+    if (offset >= bufferStart_) {
+        std::copy(bytes.begin(), bytes.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(offset - bufferStart_));
+        return true;
+    }
+    if (const int error = posix::writeAllAt(out_, bytes.data(), bytes.size(), offset)) {
+        fail(error);
+        return false;
+    }
+    return true;
+}
+
 bool Archive::begin(const std::string& name, const EntryMeta& meta)
 {
     if (error_ != 0 || current_ != nullptr || stream_ == nullptr)
         return false;
     const bool folder = !name.empty() && name.back() == '/';
-    current_ = new Current{name, meta, offset_, 0, 0, 0};
-    current_->meta.compress = meta.compress && !folder;
-    std::vector<unsigned char> header;
-    le32(header, 0x04034b50);
-    le16(header, 45);
-    le16(header, kFlags);
-    le16(header, current_->meta.compress ? 8 : 0);
-    le32(header, dosTime(meta.mtime));
-    le32(header, 0); // crc and sizes follow the data
-    le32(header, 0);
-    le32(header, 0);
-    std::vector<unsigned char> extra;
-    timestampField(extra, meta.mtime);
-    le16(header, static_cast<unsigned>(name.size()));
-    le16(header, static_cast<unsigned>(extra.size()));
-    header.insert(header.end(), name.begin(), name.end());
-    header.insert(header.end(), extra.begin(), extra.end());
-    if (current_->meta.compress)
+    current_ = std::make_unique<zip::EntryFacts>();
+    current_->name = name;
+    current_->mtime = meta.mtime;
+    current_->mode = meta.mode;
+    current_->deflated = meta.compress && !folder;
+    current_->zip64 = meta.sizeBound >= kZip64From;
+    current_->headerOffset = bytesWritten();
+    if (current_->deflated)
         deflateReset(static_cast<z_stream*>(stream_));
+    const zip::Bytes header = zip::localHeader(*current_);
     return put(header.data(), header.size());
 }
 
@@ -186,7 +193,7 @@ bool Archive::write(const void* data, std::size_t size)
     while (size > 0) {
         const std::size_t step = std::min<std::size_t>(size, 1u << 30);
         current_->crc = static_cast<std::uint32_t>(crc32(current_->crc, bytes, static_cast<uInt>(step)));
-        if (current_->meta.compress) {
+        if (current_->deflated) {
             if (!deflateSome(bytes, step, false))
                 return false;
         } else {
@@ -200,74 +207,93 @@ bool Archive::write(const void* data, std::size_t size)
     return true;
 }
 
+bool Archive::writeZeros(std::size_t count)
+{
+    if (error_ != 0 || current_ == nullptr)
+        return false;
+    if (!current_->deflated || count % kZeroChunk != 0) {
+        const std::vector<unsigned char> zeros(std::min(count, kZeroChunk), 0);
+        for (std::size_t left = count; left > 0; left -= std::min(left, kZeroChunk))
+            if (!write(zeros.data(), std::min(left, kZeroChunk)))
+                return false;
+        return true;
+    }
+    static const ZeroChunk chunk;
+    // What deflate holds goes out first, ending where a new block may start.
+    auto* z = static_cast<z_stream*>(stream_);
+    z->next_in = nullptr;
+    z->avail_in = 0;
+    do {
+        z->next_out = deflated_.data();
+        z->avail_out = static_cast<uInt>(deflated_.size());
+        deflate(z, Z_FULL_FLUSH);
+        const std::size_t produced = deflated_.size() - z->avail_out;
+        current_->compressedSize += produced;
+        if (produced > 0 && !put(deflated_.data(), produced))
+            return false;
+    } while (z->avail_out == 0);
+    for (std::size_t done = 0; done < count; done += kZeroChunk) {
+        current_->crc = static_cast<std::uint32_t>(crc32_combine(current_->crc, chunk.crc, kZeroChunk));
+        current_->size += kZeroChunk;
+        current_->compressedSize += chunk.deflated.size();
+        if (!put(chunk.deflated.data(), chunk.deflated.size()))
+            return false;
+    }
+    return true;
+}
+
 bool Archive::end()
 {
-    if (current_ == nullptr)
+    if (current_ == nullptr || error_ != 0)
         return false;
-    if (error_ == 0 && current_->meta.compress)
-        deflateSome(nullptr, 0, true);
-    const Current& c = *current_;
-    const bool large = c.size >= kMax32 || c.compressedSize >= kMax32;
-    std::vector<unsigned char> descriptor;
-    le32(descriptor, 0x08074b50);
-    le32(descriptor, c.crc);
-    if (large) {
-        le64(descriptor, c.compressedSize);
-        le64(descriptor, c.size);
-    } else {
-        le32(descriptor, static_cast<std::uint32_t>(c.compressedSize));
-        le32(descriptor, static_cast<std::uint32_t>(c.size));
+    if (current_->deflated && !deflateSome(nullptr, 0, true))
+        return false;
+    const zip::EntryFacts& e = *current_;
+    if (!e.zip64 && (e.size >= zip::kMax32 || e.compressedSize >= zip::kMax32)) {
+        fail(EOVERFLOW); // larger than its caller said it could be
+        return false;
     }
-    put(descriptor.data(), descriptor.size());
-
-    std::vector<unsigned char> zip64;
-    if (c.size >= kMax32)
-        le64(zip64, c.size);
-    if (c.compressedSize >= kMax32)
-        le64(zip64, c.compressedSize);
-    if (c.headerOffset >= kMax32)
-        le64(zip64, c.headerOffset);
-    std::vector<unsigned char> extra;
-    if (!zip64.empty()) {
-        le16(extra, 0x0001);
-        le16(extra, static_cast<unsigned>(zip64.size()));
-        extra.insert(extra.end(), zip64.begin(), zip64.end());
-    }
-    timestampField(extra, c.meta.mtime);
-    const bool folder = !c.name.empty() && c.name.back() == '/';
-    std::vector<unsigned char> record;
-    le32(record, 0x02014b50);
-    le16(record, (3u << 8) | 45); // made on Unix
-    le16(record, 45);
-    le16(record, kFlags);
-    le16(record, c.meta.compress ? 8 : 0);
-    le32(record, dosTime(c.meta.mtime));
-    le32(record, c.crc);
-    le32(record, c.compressedSize >= kMax32 ? kMax32 : static_cast<std::uint32_t>(c.compressedSize));
-    le32(record, c.size >= kMax32 ? kMax32 : static_cast<std::uint32_t>(c.size));
-    le16(record, static_cast<unsigned>(c.name.size()));
-    le16(record, static_cast<unsigned>(extra.size()));
-    le16(record, 0); // comment
-    le16(record, 0); // disk
-    le16(record, 0); // internal attributes
-    // Unix mode in the high half; the MS-DOS folder bit for readers that look there.
-    le32(record, ((c.meta.mode & 0xFFFFu) << 16) | (folder ? 0x10u : 0u));
-    le32(record, c.headerOffset >= kMax32 ? kMax32 : static_cast<std::uint32_t>(c.headerOffset));
-    record.insert(record.end(), c.name.begin(), c.name.end());
-    record.insert(record.end(), extra.begin(), extra.end());
-    if (!directory_.append(record.data(), record.size()))
-        fail(directory_.error());
-    delete current_;
-    current_ = nullptr;
+    if (!patch(e.headerOffset + zip::kCrcOffset, zip::localSizes(e)) ||
+        (e.zip64 && !patch(e.headerOffset + zip::zip64SizesOffset(e), zip::zip64Sizes(e))))
+        return false;
+    const zip::Bytes record = zip::centralRecord(e);
+    // A record the scratch file could not take yet stays in its buffer:
+    // the entry is complete either way.
+    const bool recorded = directory_.append(record.data(), record.size());
+    current_.reset();
+    complete_ = bytesWritten();
     ++entries_;
-    return error_ == 0;
+    if (!recorded)
+        fail(directory_.error());
+    return recorded;
+}
+
+bool Archive::rollback()
+{
+    if (error_ != 0 && error_ != EFBIG && error_ != ENOSPC && error_ != EDQUOT)
+        return false;
+    current_.reset();
+    // A failed flush may have left part of the buffer in the file.
+    const std::uint64_t keep = std::min(complete_, bufferStart_);
+    if (::ftruncate(out_, static_cast<off_t>(keep)) != 0)
+        return false;
+    if (complete_ >= bufferStart_) {
+        buffer_.resize(static_cast<std::size_t>(complete_ - bufferStart_));
+    } else {
+        buffer_.clear();
+        bufferStart_ = complete_;
+    }
+    directory_.clearError();
+    error_ = 0;
+    return true;
 }
 
 bool Archive::close()
 {
     if (error_ != 0 || current_ != nullptr)
         return false;
-    const std::uint64_t start = offset_;
+    closing_ = true;
+    const std::uint64_t start = bytesWritten();
     if (!directory_.rewind()) {
         fail(directory_.error());
         return false;
@@ -284,42 +310,16 @@ bool Archive::close()
         if (!put(chunk.data(), static_cast<std::size_t>(n)))
             return false;
     }
-    const std::uint64_t size = offset_ - start;
-    std::vector<unsigned char> tail;
-    if (entries_ >= 0xFFFF || size >= kMax32 || start >= kMax32) {
-        const std::uint64_t record = offset_;
-        le32(tail, 0x06064b50);
-        le64(tail, 44);
-        le16(tail, (3u << 8) | 45);
-        le16(tail, 45);
-        le32(tail, 0);
-        le32(tail, 0);
-        le64(tail, entries_);
-        le64(tail, entries_);
-        le64(tail, size);
-        le64(tail, start);
-        le32(tail, 0x07064b50);
-        le32(tail, 0);
-        le64(tail, record);
-        le32(tail, 1);
-    }
-    le32(tail, 0x06054b50);
-    le16(tail, 0);
-    le16(tail, 0);
-    const unsigned count = entries_ >= 0xFFFF ? 0xFFFF : static_cast<unsigned>(entries_);
-    le16(tail, count);
-    le16(tail, count);
-    le32(tail, size >= kMax32 ? kMax32 : static_cast<std::uint32_t>(size));
-    le32(tail, start >= kMax32 ? kMax32 : static_cast<std::uint32_t>(start));
-    le16(tail, 0);
+    const zip::Bytes tail = zip::endRecords(entries_, start, bytesWritten() - start);
     if (!put(tail.data(), tail.size()) || !flush())
         return false;
+    hashUpTo(bytesWritten());
     if (::fsync(out_) != 0 && errno != EINVAL && errno != EROFS) {
         fail(errno);
         return false;
     }
     sha256_ = hash_.finishHex();
-    return true;
+    return error_ == 0;
 }
 
 } // namespace tarnhollow::tool

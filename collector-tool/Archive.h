@@ -1,13 +1,20 @@
 // The zip writer: entries are written one after another straight into an
 // open file, so that memory does not grow with the number of entries. The
-// central directory goes to a scratch file until the end.
+// central directory goes to a scratch file until the end. The file is
+// seekable, so each local header gets its sizes and CRC once the entry is
+// done: no data descriptors, which streaming readers refuse.
+//
+// One entry at a time goes through here; a writer that compresses several
+// at once would hand finished entries to the same bookkeeping.
 #pragma once
 
 #include "collector-tool/ScratchFile.h"
+#include "collector-tool/ZipRecords.h"
 #include "platform/digest/Sha256.h"
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,8 +22,11 @@ namespace tarnhollow::tool {
 
 struct EntryMeta {
     std::time_t mtime = 0;
-    unsigned mode = 0;    // st_mode, type bits included
+    unsigned mode = 0;    // st_mode as found; the zip gets a safe form of it
     bool compress = true; // deflate; otherwise stored
+    // The most the entry can hold; from 4 GiB on, the local header gets a
+    // zip64 field. Unknown sizes must be bounded by the caller.
+    std::uint64_t sizeBound = 0;
 };
 
 class Archive {
@@ -32,9 +42,21 @@ public:
     // and one end(). Every call returns false once writing has failed.
     bool begin(const std::string& name, const EntryMeta& meta);
     bool write(const void* data, std::size_t size);
+    // count zero bytes, the hole of a sparse file: whole mebibytes go in as
+    // one block compressed once, not compressed again each time.
+    bool writeZeros(std::size_t count);
     bool end();
     // Writes the central directory; the file is complete afterwards.
     bool close();
+
+    // Entries may take the file up to limit minus reserve bytes; past it
+    // writing fails with EFBIG, so that the reserve is left for the closing
+    // records. What closes the archive may use the reserve.
+    void setLimit(std::uint64_t limit) { limit_ = limit; }
+    void setReserve(std::uint64_t reserve) { reserve_ = reserve; }
+    // Forgets the entry in progress and the failure: the file ends after the
+    // last complete entry again, ready to be closed. False if it cannot.
+    bool rollback();
 
     // Marks the archive failed, e.g. when a scratch file could not be written.
     void fail(int error);
@@ -43,24 +65,31 @@ public:
     // The errno behind the first failure.
     int error() const { return error_; }
     std::uint64_t entries() const { return entries_; }
-    std::uint64_t bytesWritten() const { return offset_; }
+    std::uint64_t directoryBytes() const { return directory_.size(); }
+    std::uint64_t bytesWritten() const { return bufferStart_ + buffer_.size(); }
 
 private:
     bool put(const void* data, std::size_t size);
     bool flush();
     bool deflateSome(const unsigned char* data, std::size_t size, bool finish);
+    bool patch(std::uint64_t offset, const zip::Bytes& bytes);
+    void hashUpTo(std::uint64_t limit);
 
     int out_;
     ScratchFile directory_;
     std::vector<unsigned char> buffer_;
     std::vector<unsigned char> deflated_;
-    std::uint64_t offset_ = 0; // bytes of the archive so far, buffered included
+    std::uint64_t bufferStart_ = 0; // where buffer_ goes in the file
+    std::uint64_t complete_ = 0;    // the end of the last complete entry
+    std::uint64_t hashed_ = 0;      // bytes of the file hashed so far
     std::uint64_t entries_ = 0;
+    std::uint64_t limit_ = UINT64_MAX;
+    std::uint64_t reserve_ = 0;
+    bool closing_ = false;
     int error_ = 0;
     Sha256 hash_;
     std::string sha256_;
-    struct Current;
-    Current* current_ = nullptr;
+    std::unique_ptr<zip::EntryFacts> current_;
     void* stream_ = nullptr; // zlib's state, reused for every entry
 };
 

@@ -1,19 +1,28 @@
-// One collection run: goes through the items (live data first), writes
-// each path into the archive as soon as it is found, and streams the
-// manifest, the timeline and the log through scratch files, so that memory
-// stays flat however large the examined tree is.
+// One collection run, as a pipeline: the items are walked (live data
+// first); each path found is opened and becomes one record; the record
+// goes to the sinks: the archive entry, the manifest row, the timeline
+// line and, for problems, the log. Everything streams through files, so
+// that memory stays flat however large the examined tree is.
 #pragma once
 
-#include "collector-tool/Archive.h"
+#include "collector-tool/ArchiveFiles.h"
 #include "collector-tool/ItemLimits.h"
 #include "collector-tool/Items.h"
+#include "collector-tool/Manifest.h"
+#include "collector-tool/Record.h"
+#include "collector-tool/RunLog.h"
 #include "collector-tool/Sources.h"
+#include "collector-tool/Timeline.h"
 #include "platform/digest/Sha256.h"
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace tarnhollow::tool {
@@ -21,39 +30,44 @@ namespace tarnhollow::tool {
 struct RunInfo {
     std::string version;
     std::string host;
-    std::string root;        // "/" unless a test points the tool elsewhere
-    std::string archivePath; // final name, as text
+    std::string root;   // "/" unless a test points the tool elsewhere
+    std::string folder; // the output folder, as text
     struct timespec start {};
     std::vector<std::string> notes; // e.g. about the archive's owner, the system
+    std::string topNote;            // LIMITED.txt, each archive's first entry, when not empty
 };
 
-struct RunScratch {
-    ScratchFile manifest;
-    ScratchFile timeline;
-    ScratchFile log;
-    int folderFd = -1; // where live output waits before it is archived
-};
+// Why an archive is named "-limited".
+extern const char* const kLimitedNote;
+
+// How a run ended.
+enum class Outcome { complete, mediumFull, failed };
 
 class Collection {
 public:
-    Collection(const SourceTree& tree, const std::vector<Item>& items, RunInfo info, RunScratch scratch);
+    Collection(const SourceTree& tree, const std::vector<Item>& items, RunInfo info, ArchiveFiles& files,
+               ScratchFile log);
     Collection(const Collection&) = delete;
     Collection& operator=(const Collection&) = delete;
 
-    // Collects every item into archive; false only when the archive itself
-    // failed (archive.error() says why).
-    bool run(Archive& archive);
-
-    std::size_t problemCount() const { return problems_; }
+    // Collects every item; the archives it leaves are files.published().
+    Outcome run();
+    // The errno behind a failed run.
+    int error() const { return error_; }
+    std::size_t problemCount() const { return log_.problems(); }
 
     // The order items are collected in: live commands, then what lives in
     // /proc, then the rest as listed.
     static std::vector<std::size_t> order(const std::vector<Item>& items);
 
+    // Called between listing a file and opening it; tests swap files there.
+    static std::function<void(const std::string& path)> beforeOpen;
+
 private:
     struct ItemState {
         std::size_t index = 0;
         ItemLimits limits{};
+        bool userArea = false;
         std::uint64_t bytes = 0;
         std::size_t paths = 0;
         std::size_t alreadyTaken = 0;
@@ -61,35 +75,86 @@ private:
         std::size_t problems = 0;
         bool full = false;
     };
+    // A file archived once, for the later names of the same inode.
+    struct Taken {
+        std::string entry;
+        std::string sha;
+        std::uint64_t size = 0;
+        std::string path;
+    };
+    struct Budget {
+        std::uint64_t cap;
+        std::string reason;
+    };
 
+    // Collection.cpp: the run and its items.
+    void writeHeader();
+    void takeTimesBefore();
     void collectItem(std::size_t position, std::size_t index);
-    void runCommands(const Item& item);
+    void expandPattern(const Item& item, const std::string& pattern, std::vector<std::string>& missing);
+    void summarise(const Item& item, const std::vector<std::string>& missing);
     bool visit(Node& node);
-    void collectFile(Node& node);
-    void collectListing(const Item& item, Node& node);
-    // Copies what the scratch file holds into a generated entry.
+    bool underCaps(const Node& node);
+    void collectNode(Node& node);
+    // Parts.cpp: sinks, archive parts, full media and size limits.
+    void attempt(const std::string& path, const std::function<void()>& write);
+    bool writable();
+    int writeError();
+    void stopOn(int error);
+    bool rollOver();
+    void addTopNote();
+    bool finishPart(const std::string& suffix, bool more);
     void addGenerated(const std::string& name, ScratchFile& file, std::string* sha);
-
-    void record(const Node& node, const std::string& kind, std::uint64_t size, const std::string& sha,
-                const std::string& entry, const std::string& note);
+    Outcome close();
+    void record(const Record& record);
+    void writeRows(const Record& record);
     void problem(const std::string& path, const std::string& reason);
     void cut(const std::string& path, const std::string& what);
-    void log(const std::string& line);
-    std::string memberName(const Node& node, bool folder) const;
     bool archiveOk();
+    Archive& archive() { return *files_.part().archive; }
+    // CollectFile.cpp: regular files.
+    void collectFile(const Node& listed);
+    bool openListed(const Node& listed, int& fd, Record& rec);
+    bool linkedEarlier(Record& rec);
+    Budget budgetFor(const Node& node) const;
+    bool archiveContent(int fd, Record& rec, const Budget& budget);
+    bool archiveOnce(int fd, Record& rec, const Budget& budget);
+    void noteContent(int fd, Record& rec, const Budget& budget, std::uint64_t holes, bool more);
+    void charge(const Node& node, std::uint64_t bytes);
+    std::string memberName(const std::string& path, bool folder) const;
+    // CollectOther.cpp: folders, links, listings, live commands.
+    void collectPlain(const Node& node);
+    void collectListing(const Item& item, Node& node);
+    void runCommands(const Item& item);
+    void archiveCommand(const LiveCommand& command, ScratchFile& output, Record& rec);
 
     const SourceTree& tree_;
     const std::vector<Item>& items_;
     RunInfo info_;
-    RunScratch scratch_;
-    Archive* archive_ = nullptr;
+    ArchiveFiles& files_;
+    RunLog log_;
     ItemState state_;
+    Outcome stop_ = Outcome::complete;
+    int error_ = 0;
     std::uint64_t runBytes_ = 0;
     std::uint64_t entries_ = 0;
-    std::size_t problems_ = 0;
-    std::size_t printed_ = 0;
     bool runFull_ = false;
-    std::unordered_set<std::uint64_t> seen_; // paths already taken, by a hash no one can aim at
+    // Paths already taken, whole; only those of items that a later item
+    // could meet again are kept.
+    std::unordered_set<std::string> seen_;
+    std::vector<bool> remember_;
+    // Contents of files of unknown size (a process's command line) stored
+    // once, by their hash.
+    std::unordered_map<std::string, Taken> contents_;
+    std::map<std::pair<dev_t, ino_t>, Taken> linked_;
+    std::map<uid_t, std::uint64_t> accountBytes_;
+    // What the live commands read, as it was before they ran.
+    struct Before {
+        dev_t dev;
+        ino_t ino;
+        struct timespec atime;
+    };
+    std::unordered_map<std::string, Before> before_;
     Sha256 hash_;
     std::vector<char> buffer_;
 };

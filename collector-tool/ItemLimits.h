@@ -19,6 +19,9 @@ struct ItemLimits {
 constexpr std::uint64_t kGiB = 1ull << 30;
 constexpr std::uint64_t kRunByteBudget = 64 * kGiB;
 constexpr std::uint64_t kRunEntryCap = 500000;
+// What one account's files may add up to across every folder users can
+// write: a user who fills several of them still has one budget.
+constexpr std::uint64_t kAccountByteBudget = 4 * kGiB;
 // Files that report no size (those of /proc) are read this far at most.
 constexpr std::uint64_t kUnknownSizeCap = 64ull << 20;
 constexpr std::uint64_t kLiveOutputCap = 64ull << 20;

@@ -1,8 +1,9 @@
 #include "collector-tool/LiveCommand.h"
+#include "collector-tool/Text.h"
+#include "platform/posix/Spawn.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,8 +21,6 @@ namespace {
 // After the kill, how long to wait for the process to be gone. A process
 // stuck in the kernel (a dead network mount) may never go; it is left.
 constexpr int kReapSeconds = 5;
-
-std::string errorText(int error) { return std::strerror(error); }
 
 double secondsSince(const struct timespec& start)
 {
@@ -66,56 +65,6 @@ std::string untrustedReason(const std::string& resolved)
     }
 }
 
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnSetup()
-    {
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup()
-    {
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::posix_spawnattr_destroy(&attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-};
-
-int spawn(const std::string& program, const std::vector<std::string>& argv, int outFd, pid_t& pid)
-{
-    SpawnSetup setup;
-    ::posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_adddup2(&setup.actions, outFd, 1);
-    ::posix_spawn_file_actions_adddup2(&setup.actions, outFd, 2);
-    short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#if defined(__APPLE__)
-    // Nothing of ours but the three standard descriptors reaches the child.
-    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-#elif defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 34)
-    ::posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
-#endif
-    ::posix_spawnattr_setflags(&setup.attributes, flags);
-    ::posix_spawnattr_setpgroup(&setup.attributes, 0);
-    sigset_t none;
-    sigemptyset(&none);
-    ::posix_spawnattr_setsigmask(&setup.attributes, &none);
-    // The collector ignores SIGPIPE and SIGXFSZ; its children must not inherit that.
-    sigset_t all;
-    sigfillset(&all);
-    sigdelset(&all, SIGKILL);
-    sigdelset(&all, SIGSTOP);
-    ::posix_spawnattr_setsigdefault(&setup.attributes, &all);
-
-    std::vector<char*> args;
-    for (const auto& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    char* environment[] = {nullptr};
-    return ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, args.data(), environment);
-}
-
 // Whether the child has ended, without reaping it: while it is a zombie
 // its process group number cannot be taken by anyone else.
 bool hasEnded(pid_t pid)
@@ -145,44 +94,10 @@ bool reap(pid_t pid, int& status, bool block)
     }
 }
 
-} // namespace
-
-LiveResult runLiveCommand(const LiveCommand& command, int outFd)
+// Waits for the child up to its limit, then ends it with its whole group.
+LiveResult awaitChild(pid_t pid, int seconds, const struct timespec& start)
 {
     using Outcome = LiveResult::Outcome;
-    if (command.argv.empty() || command.argv[0].empty() || command.argv[0][0] != '/')
-        return {Outcome::failed, 0, "not run: the program is not given by its full path"};
-
-    char resolved[PATH_MAX];
-    if (::realpath(command.argv[0].c_str(), resolved) == nullptr) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR)
-            return {Outcome::missing, 0, "no " + command.argv[0]};
-        return {Outcome::failed, 0, "not run: " + errorText(error)};
-    }
-    if (const std::string reason = untrustedReason(resolved); !reason.empty())
-        return {Outcome::failed, 0, "not run: " + reason};
-
-    // The standard descriptors are about to be replaced; keep the output apart from them.
-    int target = outFd;
-    if (outFd >= 0 && outFd <= 2)
-        target = ::fcntl(outFd, F_DUPFD_CLOEXEC, 3);
-    if (target < 0)
-        return {Outcome::failed, 0, "not run: no file for its output"};
-    struct timespec start {};
-    ::clock_gettime(CLOCK_MONOTONIC, &start);
-    pid_t pid = 0;
-    // argv[0] stays as given: multi-call programs choose their part by it.
-    const int spawned = spawn(resolved, command.argv, target, pid);
-    if (target != outFd)
-        ::close(target);
-    if (spawned != 0) {
-        if (spawned == ENOENT)
-            return {Outcome::missing, 0, "no " + command.argv[0]};
-        return {Outcome::failed, 0, "could not start: " + errorText(spawned)};
-    }
-
-    const int seconds = command.timeoutSeconds > 0 ? command.timeoutSeconds : 1;
     const double limit = seconds;
     long step = 2;
     bool timedOut = false;
@@ -212,6 +127,44 @@ LiveResult runLiveCommand(const LiveCommand& command, int outFd)
         pause(20);
     }
     return {Outcome::timedOut, 0, killed};
+}
+
+} // namespace
+
+LiveResult runLiveCommand(const LiveCommand& command, int outFd)
+{
+    using Outcome = LiveResult::Outcome;
+    if (command.argv.empty() || command.argv[0].empty() || command.argv[0][0] != '/')
+        return {Outcome::failed, 0, "not run: the program is not given by its full path"};
+
+    char resolved[PATH_MAX];
+    if (::realpath(command.argv[0].c_str(), resolved) == nullptr) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            return {Outcome::missing, 0, "no " + command.argv[0]};
+        return {Outcome::failed, 0, "not run: " + errorText(error)};
+    }
+    if (const std::string reason = untrustedReason(resolved); !reason.empty())
+        return {Outcome::failed, 0, "not run: " + reason};
+
+    // The standard descriptors are about to be replaced; keep the output apart from them.
+    int target = outFd;
+    if (outFd >= 0 && outFd <= 2)
+        target = ::fcntl(outFd, F_DUPFD_CLOEXEC, 3);
+    if (target < 0)
+        return {Outcome::failed, 0, "not run: no file for its output"};
+    struct timespec start {};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    // argv[0] stays as given: multi-call programs choose their part by it.
+    const posix::Spawned child = posix::spawn(resolved, command.argv, {target, target}, {true});
+    if (target != outFd)
+        ::close(target);
+    if (child.error != 0) {
+        if (child.error == ENOENT)
+            return {Outcome::missing, 0, "no " + command.argv[0]};
+        return {Outcome::failed, 0, "could not start: " + errorText(child.error)};
+    }
+    return awaitChild(child.pid, command.timeoutSeconds > 0 ? command.timeoutSeconds : 1, start);
 }
 
 } // namespace tarnhollow::tool

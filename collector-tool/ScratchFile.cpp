@@ -29,6 +29,7 @@ ScratchFile::ScratchFile(ScratchFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       error_(other.error_),
       size_(other.size_),
+      written_(other.written_),
       buffer_(std::move(other.buffer_))
 {
 }
@@ -41,6 +42,7 @@ ScratchFile& ScratchFile::operator=(ScratchFile&& other) noexcept
         fd_ = std::exchange(other.fd_, -1);
         error_ = other.error_;
         size_ = other.size_;
+        written_ = other.written_;
         buffer_ = std::move(other.buffer_);
     }
     return *this;
@@ -57,7 +59,7 @@ int ScratchFile::create(int folderFd, ScratchFile& file)
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         unsigned char random[8] = {};
         if (::getentropy(random, sizeof random) != 0)
-            return -errno;
+            return errno;
         std::string name = ".tarnhollow-scratch-";
         for (unsigned char c : random)
             name += "0123456789abcdef"[c & 15];
@@ -67,10 +69,10 @@ int ScratchFile::create(int folderFd, ScratchFile& file)
             break;
         }
         if (errno != EEXIST)
-            return -errno;
+            return errno;
     }
     if (fd < 0)
-        return -EEXIST;
+        return EEXIST;
     file = ScratchFile();
     file.fd_ = fd;
     file.buffer_.reserve(kBufferSize);
@@ -79,39 +81,35 @@ int ScratchFile::create(int folderFd, ScratchFile& file)
 
 bool ScratchFile::append(const void* data, std::size_t size)
 {
-    if (fd_ < 0 || error_ != 0)
+    if (fd_ < 0)
         return false;
     size_ += size;
     const auto* bytes = static_cast<const char*>(data);
-    if (buffer_.size() + size > kBufferSize && !flush())
-        return false;
-    if (size >= kBufferSize) {
-        if (const int error = posix::writeAll(fd_, bytes, size)) {
-            error_ = error;
-            return false;
-        }
-        return true;
-    }
     buffer_.insert(buffer_.end(), bytes, bytes + size);
-    return true;
+    if (error_ != 0)
+        return false;
+    return buffer_.size() < kBufferSize || flush();
 }
 
 void ScratchFile::syncSize()
 {
     struct stat st {};
     if (fd_ >= 0 && flush() && ::fstat(fd_, &st) == 0)
-        size_ = static_cast<std::uint64_t>(st.st_size);
+        size_ = written_ = static_cast<std::uint64_t>(st.st_size);
 }
 
 bool ScratchFile::flush()
 {
     if (buffer_.empty())
-        return true;
-    const int error = posix::writeAll(fd_, buffer_.data(), buffer_.size());
-    buffer_.clear();
-    if (error)
+        return error_ == 0;
+    if (const int error = posix::writeAllAt(fd_, buffer_.data(), buffer_.size(), written_)) {
+        // Part of it may be in the file; the next try writes it all again.
         error_ = error;
-    return error == 0;
+        return false;
+    }
+    written_ += buffer_.size();
+    buffer_.clear();
+    return error_ == 0;
 }
 
 bool ScratchFile::rewind()

@@ -17,11 +17,14 @@ public:
     ScratchFile(ScratchFile&& other) noexcept;
     ScratchFile& operator=(ScratchFile&& other) noexcept;
 
-    // Created exclusively and unlinked at once; -errno on failure.
+    // Created exclusively and unlinked at once; 0 or errno.
     static int create(int folderFd, ScratchFile& file);
 
+    // What cannot be written yet (a full disk) stays buffered, and goes out
+    // with the next flush after clearError().
     bool append(std::string_view data) { return append(data.data(), data.size()); }
     bool append(const void* data, std::size_t size);
+    void clearError() { error_ = 0; }
     // Flushes and goes back to the start for reading.
     bool rewind();
     // Bytes read, 0 at the end, -1 on failure.
@@ -40,6 +43,7 @@ private:
     int fd_ = -1;
     int error_ = 0;
     std::uint64_t size_ = 0;
+    std::uint64_t written_ = 0; // bytes in the file
     std::vector<char> buffer_;
 };
 

@@ -1,4 +1,5 @@
 #include "collector-tool/Sources.h"
+#include "collector-tool/Text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -88,8 +89,6 @@ bool readNames(int fd, std::vector<std::string>& names, std::size_t budget, bool
     return ok;
 }
 
-std::string errorText(int error) { return std::strerror(error); }
-
 constexpr std::size_t kMatchNameBytes = 8 << 20;
 
 } // namespace
@@ -147,34 +146,8 @@ bool SourceTree::makeNode(int dirFd, const std::string& name, const std::string&
         return false;
     node = Node{};
     node.path = path;
-    node.mode = st.st_mode;
-    node.uid = st.st_uid;
-    node.gid = st.st_gid;
-    node.size = static_cast<std::uint64_t>(st.st_size);
-    node.dev = st.st_dev;
-    node.ino = st.st_ino;
-    node.nlink = st.st_nlink;
-    node.allocated = static_cast<std::uint64_t>(st.st_blocks) * 512;
-#ifdef __APPLE__
-    node.mtime = st.st_mtimespec;
-    node.atime = st.st_atimespec;
-    node.ctime = st.st_ctimespec;
-    node.birthtime = st.st_birthtimespec;
-    node.hasBirthtime = true;
-#else
-    node.mtime = st.st_mtim;
-    node.atime = st.st_atim;
-    node.ctime = st.st_ctim;
-#ifdef STATX_BTIME
-    struct statx sx {};
-    if (::statx(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME, &sx) == 0 &&
-        (sx.stx_mask & STATX_BTIME) != 0) {
-        node.birthtime = {static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)};
-        node.hasBirthtime = true;
-    }
-#endif
-#endif
-    node.rdev = st.st_rdev;
+    fillFromStat(st, node);
+    addBirthtime(dirFd, name.c_str(), AT_SYMLINK_NOFOLLOW, node);
     if (S_ISLNK(st.st_mode)) {
         std::string target(static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 256, '\0');
         const ssize_t n = ::readlinkat(dirFd, name.c_str(), target.data(), target.size());
@@ -199,29 +172,44 @@ void SourceTree::expand(const std::string& pattern, int maxDepth, const WalkLimi
         match(rootFd_, "/", parts, 0, maxDepth, limits, visit, problem, cut);
 }
 
+namespace {
+
+// The names in the folder that one pattern component stands for; false
+// when the folder could not be listed.
+bool namesMatching(int dirFd, const std::string& prefix, const std::string& part, std::vector<std::string>& names,
+                   const ProblemHandler& problem, const CutHandler& cut)
+{
+    if (part.size() > 2 && part.front() == '{' && part.back() == '}') {
+        names = split(part.substr(1, part.size() - 2), ',');
+        return true;
+    }
+    if (!isWildcard(part)) {
+        names.push_back(part);
+        return true;
+    }
+    std::vector<std::string> all;
+    bool partial = false;
+    if (!readNames(dirFd, all, kMatchNameBytes, partial)) {
+        problem(prefix, "cannot list folder: " + errorText(errno));
+        return false;
+    }
+    if (partial)
+        cut(prefix, "folder holds too many names; only the first " + std::to_string(all.size()) + " looked at");
+    for (auto& name : all)
+        if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0)
+            names.push_back(std::move(name));
+    return true;
+}
+
+} // namespace
+
 bool SourceTree::match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
                        int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
                        const ProblemHandler& problem, const CutHandler& cut) const
 {
-    const std::string& part = parts[index];
     std::vector<std::string> names;
-    if (part.size() > 2 && part.front() == '{' && part.back() == '}') {
-        names = split(part.substr(1, part.size() - 2), ',');
-    } else if (isWildcard(part)) {
-        std::vector<std::string> all;
-        bool partial = false;
-        if (!readNames(dirFd, all, kMatchNameBytes, partial)) {
-            problem(prefix, "cannot list folder: " + errorText(errno));
-            return true;
-        }
-        if (partial)
-            cut(prefix, "folder holds too many names; only the first " + std::to_string(all.size()) + " looked at");
-        for (auto& name : all)
-            if (::fnmatch(part.c_str(), name.c_str(), FNM_PERIOD) == 0)
-                names.push_back(std::move(name));
-    } else {
-        names.push_back(part);
-    }
+    if (!namesMatching(dirFd, prefix, parts[index], names, problem, cut))
+        return true;
 
     const bool last = index + 1 == parts.size();
     for (const auto& name : names) {
@@ -262,23 +250,23 @@ bool SourceTree::match(int dirFd, const std::string& prefix, const std::vector<s
     return true;
 }
 
-int SourceTree::openFile(const std::string& path) const
+int SourceTree::openFile(const std::string& path, int& fd) const
 {
-    return openBelowRoot(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    return openBelowRoot(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, fd);
 }
 
 std::unique_ptr<SourceTree::Walker> SourceTree::walk(const std::string& path, int maxDepth, const WalkLimits& limits,
                                                      const ProblemHandler& problem, const CutHandler& cut) const
 {
-    const int fd = openBelowRoot(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        problem(path, "cannot open folder: " + errorText(-fd));
+    int fd = -1;
+    if (const int error = openBelowRoot(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, fd)) {
+        problem(path, "cannot open folder: " + errorText(error));
         return nullptr;
     }
     return std::make_unique<Walker>(*this, fd, path, maxDepth, limits, problem, cut);
 }
 
-int SourceTree::openBelowRoot(const std::string& path, int flags) const
+int SourceTree::openBelowRoot(const std::string& path, int flags, int& fd) const
 {
     const std::size_t start = path.find_first_not_of('/');
     const std::string relative = start == std::string::npos ? std::string(".") : path.substr(start);
@@ -287,18 +275,17 @@ int SourceTree::openBelowRoot(const std::string& path, int flags) const
     open_how how{};
     how.flags = static_cast<std::uint64_t>(flags | kNoAtime);
     how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
-    long fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
-    if (fd < 0 && errno == EPERM && kNoAtime != 0) {
+    long opened = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
+    if (opened < 0 && errno == EPERM && kNoAtime != 0) {
         how.flags = static_cast<std::uint64_t>(flags);
-        fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
+        opened = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
     }
-    if (fd >= 0)
-        return static_cast<int>(fd);
-    if (errno != ENOSYS)
-        return -errno;
+    fd = static_cast<int>(opened);
+    if (opened >= 0 || errno != ENOSYS)
+        return opened >= 0 ? 0 : errno;
 #endif
-    const int plain = openNoAtime(rootFd_, relative.c_str(), flags);
-    return plain >= 0 ? plain : -errno;
+    fd = openNoAtime(rootFd_, relative.c_str(), flags);
+    return fd >= 0 ? 0 : errno;
 }
 
 struct SourceTree::Walker::Frame {

@@ -66,9 +66,8 @@ public:
     // Returning false from visit stops the expansion.
     void expand(const std::string& pattern, int maxDepth, const WalkLimits& limits,
                 const std::function<bool(Node&)>& visit, const ProblemHandler& problem, const CutHandler& cut) const;
-    // Opens a regular file for reading without changing it: returns the file
-    // descriptor or -errno.
-    int openFile(const std::string& path) const;
+    // Opens a regular file for reading without changing it: 0 or errno.
+    int openFile(const std::string& path, int& fd) const;
     // A walk below the folder at path (listed earlier), or none with the
     // reason given to problem.
     std::unique_ptr<Walker> walk(const std::string& path, int maxDepth, const WalkLimits& limits,
@@ -78,7 +77,7 @@ private:
     bool makeNode(int dirFd, const std::string& name, const std::string& path, Node& node,
                   const ProblemHandler& problem) const;
     int openFolder(int dirFd, const std::string& name) const;
-    int openBelowRoot(const std::string& path, int flags) const;
+    int openBelowRoot(const std::string& path, int flags, int& fd) const;
     bool match(int dirFd, const std::string& prefix, const std::vector<std::string>& parts, std::size_t index,
                int maxDepth, const WalkLimits& limits, const std::function<bool(Node&)>& visit,
                const ProblemHandler& problem, const CutHandler& cut) const;
@@ -115,5 +114,13 @@ private:
 };
 
 const char* typeName(mode_t mode);
+
+// Fills node's metadata (not its path) from a stat result.
+void fillFromStat(const struct stat& st, Node& node);
+// The birth time, where the system keeps one and tells it (statx flags).
+void addBirthtime(int dirFd, const char* name, int flags, Node& node);
+// Fills node's metadata (not its path) from an open descriptor: what was
+// opened, which may not be what was listed. 0 or the errno.
+int statOpened(int fd, Node& node);
 
 } // namespace tarnhollow::tool

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace tarnhollow::tool {
@@ -50,6 +51,17 @@ std::string escapeName(std::string_view bytes)
             i += len;
         }
     }
+    return out;
+}
+
+std::string errorText(int error) { return std::strerror(error); }
+
+std::string unsteerable(std::string_view escaped)
+{
+    std::string out;
+    out.reserve(escaped.size());
+    for (char c : escaped)
+        out += c == '(' ? std::string("%28") : std::string(1, c);
     return out;
 }
 

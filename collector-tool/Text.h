@@ -14,6 +14,13 @@ namespace tarnhollow::tool {
 // that is not part of valid UTF-8 become %HH. The mapping is reversible.
 std::string escapeName(std::string_view bytes);
 
+// Escaped text as printed outside the progress lines: '(' becomes %28, so
+// that no name can complete a "Collecting NAME (N/M)" line of its own.
+std::string unsteerable(std::string_view escaped);
+
+// The system's description of an errno, for the log and the manifest.
+std::string errorText(int error);
+
 // "2026-12-06T08:29:15.123456789Z"
 std::string isoUtc(const struct timespec& t);
 // "20261206T082915Z", for file names.

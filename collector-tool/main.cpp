@@ -1,10 +1,11 @@
 // tarnhollow: collects the artifacts of this machine into one zip archive.
 // Run as root as "tarnhollow -o FOLDER"; see --help.
 
-#include "collector-tool/Archive.h"
+#include "collector-tool/ArchiveFiles.h"
 #include "collector-tool/Collection.h"
+#include "collector-tool/Failures.h"
 #include "collector-tool/Items.h"
-#include "collector-tool/OutputFolder.h"
+#include "collector-tool/OutputDirectory.h"
 #include "collector-tool/ScratchFile.h"
 #include "collector-tool/Sources.h"
 #include "collector-tool/Text.h"
@@ -30,12 +31,14 @@
 #endif
 
 namespace tool = tarnhollow::tool;
+namespace contract = tarnhollow::contract;
 
 namespace {
 
 const char* const kUsage = "usage: tarnhollow -o FOLDER\n"
-                           "Collects this machine's artifacts into one zip archive in FOLDER, named\n"
-                           "from the host name and the start time (UTC). Run as root; SUDO_UID and\n"
+                           "Collects this machine's artifacts into one zip archive in FOLDER (more\n"
+                           "when the medium's file size limit needs them), named from the host name\n"
+                           "and the start time (UTC). Run as root; SUDO_UID and\n"
                            "SUDO_GID, when set, name the owner of the finished archive.\n"
                            "  --system linux|macos   which system's artifacts to look for; by\n"
                            "                         default the running system's\n"
@@ -49,46 +52,9 @@ int fail(const std::string& sentence)
     return 1;
 }
 
-std::string inCornerBrackets(const std::string& path) { return "「" + tool::escapeName(path) + "」"; }
-
-int failWriting(int error, const std::string& folder, const std::string& detail)
+tool::Owner ownerFromEnvironment()
 {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return fail("出力先フォルダー" + inCornerBrackets(folder) +
-                    "に書き込めないため、アーカイブを保存できませんでした。");
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return fail("出力先" + inCornerBrackets(folder) +
-                    "のディスクがいっぱいになったため、アーカイブを保存できませんでした。");
-    case EFBIG:
-        return fail("アーカイブが出力先" + inCornerBrackets(folder) +
-                    "のファイルシステムで扱えるファイルの大きさを超えたため、保存できませんでした。");
-    case ENOENT:
-    case ENOTDIR:
-        return fail("出力先フォルダー" + inCornerBrackets(folder) +
-                    "が見つからないため、アーカイブを保存できませんでした。");
-    default:
-        return fail("出力先" + inCornerBrackets(folder) +
-                    "への書き込みに失敗したため、アーカイブを保存できませんでした（" +
-                    tool::escapeName(detail.empty() ? std::strerror(error) : detail) + "）。");
-    }
-}
-
-struct Owner {
-    bool valid = false;
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::string note;
-};
-
-Owner ownerFromEnvironment()
-{
-    Owner owner;
+    tool::Owner owner;
     const char* uidText = std::getenv("SUDO_UID");
     const char* gidText = std::getenv("SUDO_GID");
     std::uint64_t uid = 0;
@@ -126,14 +92,27 @@ std::string hostName()
 
 std::string readSmallFile(const tool::SourceTree& tree, const std::string& path)
 {
-    const int fd = tree.openFile(path);
-    if (fd < 0)
+    int fd = -1;
+    if (tree.openFile(path, fd) != 0)
         return {};
     std::string text(4096, '\0');
     const ssize_t n = ::read(fd, text.data(), text.size());
     ::close(fd);
     text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return text;
+}
+
+// Without Full Disk Access even root is refused the privacy database; then
+// much of what the items name is closed to the run. 0, or the errno.
+int fullDiskAccessRefused()
+{
+#ifdef __APPLE__
+    const int probe = ::open("/Library/Application Support/com.apple.TCC/TCC.db", O_RDONLY | O_CLOEXEC);
+    if (probe < 0)
+        return errno;
+    ::close(probe);
+#endif
+    return 0;
 }
 
 // The system's own description of itself, for the log.
@@ -153,14 +132,10 @@ std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::st
         if (open != std::string::npos && close != std::string::npos)
             notes.push_back("os version: macOS " + release.substr(open + 8, close - open - 8));
     }
-    // Without Full Disk Access even root is refused the privacy database.
-    const int probe = ::open("/Library/Application Support/com.apple.TCC/TCC.db", O_RDONLY | O_CLOEXEC);
-    if (probe >= 0) {
-        ::close(probe);
-        notes.push_back("full disk access: in effect (TCC.db could be opened)");
-    } else {
-        notes.push_back(std::string("full disk access: not in effect (opening TCC.db: ") + std::strerror(errno) + ")");
-    }
+    const int refused = fullDiskAccessRefused();
+    notes.push_back(refused == 0 ? std::string("full disk access: in effect (TCC.db could be opened)")
+                                 : std::string("full disk access: not in effect (opening TCC.db: ") +
+                                       std::strerror(refused) + ")");
 #else
     const std::string release = readSmallFile(tree, "/etc/os-release");
     const std::size_t key = release.find("PRETTY_NAME=");
@@ -176,14 +151,15 @@ std::vector<std::string> systemNotes(const tool::SourceTree& tree, const std::st
     return notes;
 }
 
-int run(int argc, char** argv)
-{
-    struct timespec start {};
-    ::clock_gettime(CLOCK_REALTIME, &start);
-
+struct Arguments {
     std::string output;
     std::string root = "/";
     tool::ItemSystem system = tool::runningSystem();
+};
+
+// Reads the command line; a status to end with when it asks for no run.
+std::optional<int> parse(int argc, char** argv, Arguments& args)
+{
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -198,139 +174,129 @@ int run(int argc, char** argv)
             const std::optional<tool::ItemSystem> named = tool::systemNamed(argv[++i]);
             if (!named) {
                 tool::writeLine(2, kUsage);
-                return fail("システム「" + tool::escapeName(argv[i]) + "」は選べないため、収集を始められません。");
+                return fail("システム" + tool::quoted(argv[i]) + "は選べないため、収集を始められません。");
             }
-            system = *named;
+            args.system = *named;
             continue;
         }
         if ((arg == "-o" || arg == "--root") && i + 1 < argc) {
-            (arg == "-o" ? output : root) = argv[++i];
+            (arg == "-o" ? args.output : args.root) = argv[++i];
             continue;
         }
         tool::writeLine(2, kUsage);
-        return fail("引数「" + tool::escapeName(arg) + "」が正しくないため、収集を始められません。");
+        return fail("引数" + tool::quoted(arg) + "が正しくないため、収集を始められません。");
     }
-    if (output.empty()) {
+    if (args.output.empty()) {
         tool::writeLine(2, kUsage);
         return fail("出力先フォルダーが指定されていないため、収集を始められません。");
     }
-    output = withoutTrailingSlashes(output);
+    args.output = withoutTrailingSlashes(args.output);
+    return std::nullopt;
+}
 
-    // Started by the app, root is told which folder the app saw; a folder
-    // put in its place since, or reached through a link, is refused.
-    std::optional<std::pair<uint64_t, uint64_t>> pin;
-    if (const char* pinText = std::getenv(std::string(tarnhollow::contract::outputPinVariable).c_str())) {
-        pin = tarnhollow::contract::parsePinText(pinText);
-        if (!pin)
-            return fail(std::string(tarnhollow::contract::outputFolderChanged));
-    }
-    tool::OutputFolder folder;
-    if (const int error = folder.open(output, pin); error != 0) {
-        if (pin && error != EACCES && error != EPERM)
-            return fail(std::string(tarnhollow::contract::outputFolderChanged));
-        if (error == EACCES || error == EPERM)
-            return failWriting(error, output, "");
-        return fail("出力先フォルダー" + inCornerBrackets(output) + "が見つからないため、収集を始められません。");
-    }
+std::string inFolder(const std::string& folder, const std::string& name)
+{
+    return (folder == "/" ? "/" : folder + "/") + name;
+}
 
-    tool::SourceTree tree;
-    std::string treeError;
-    if (!tree.open(root, treeError))
-        return fail("調べるフォルダー" + inCornerBrackets(root) + "を開けないため、収集を始められません（" + treeError +
-                    "）。");
-
-    // The file first: a folder we cannot write to fails at once, not after
-    // the whole collection.
-    const std::string host = hostName();
-    std::string base = tool::fileNameSafe(host);
-    base += '-';
-    base += tool::compactUtc(start.tv_sec);
-    const int archiveFd = folder.createArchiveFile(base);
-    if (archiveFd < 0)
-        return failWriting(-archiveFd, output, "");
-    struct Cleanup {
-        tool::OutputFolder& folder;
-        int fd;
-        bool keep = false;
-        ~Cleanup()
-        {
-            if (!keep)
-                folder.discard(fd);
-            ::close(fd);
-        }
-    } cleanup{folder, archiveFd};
-
-    const Owner owner = ownerFromEnvironment();
-    tool::RunInfo info;
-    info.version = TARNHOLLOW_VERSION;
-    info.host = host;
-    info.root = root;
-    info.archivePath = (output == "/" ? "/" : output + "/") + base + ".zip";
-    info.start = start;
-    info.notes.push_back(owner.note);
-    info.notes.push_back(std::string("item table: ") + tool::systemName(system));
-    if (!owner.valid)
-        tool::writeLine(2, tool::escapeName(owner.note));
-
-    // Handed over at once, on the open file: the medium tells now whether it
-    // keeps an owner and a mode at all.
-    struct stat st {};
-    if (owner.valid && ::fchown(archiveFd, owner.uid, owner.gid) != 0)
-        info.notes.push_back(std::string("owner: could not be set: ") + std::strerror(errno));
-    ::fchmod(archiveFd, 0600);
-    if (::fstat(archiveFd, &st) == 0) {
-        // The archive must not collect itself when it lies in a collected folder.
-        tree.exclude(st.st_dev, st.st_ino);
-        if ((owner.valid && (st.st_uid != owner.uid || st.st_gid != owner.gid)) || (st.st_mode & 07777) != 0600)
-            info.notes.push_back(
-                "archive file: the output medium keeps owner " + std::to_string(st.st_uid) + ":" +
-                std::to_string(st.st_gid) + " and mode " + tool::octal(st.st_mode & 07777, 4) +
-                " instead of the ones set (a file system without Unix ownership, such as FAT or exFAT)");
-    }
-    for (auto& note : systemNotes(tree, root))
-        info.notes.push_back(std::move(note));
-
-    tool::RunScratch scratch;
-    tool::ScratchFile directory;
-    for (tool::ScratchFile* file : {&scratch.manifest, &scratch.timeline, &scratch.log, &directory})
-        if (const int error = tool::ScratchFile::create(folder.fd(), *file); error != 0)
-            return failWriting(-error, output, "");
-    scratch.folderFd = folder.fd();
-
-    tool::Archive archive(archiveFd, std::move(directory));
-    tool::Collection collection(tree, tool::collectionItems(system), info, std::move(scratch));
-    if (!collection.run(archive) || !archive.close())
-        return failWriting(archive.error(), output, "");
-
-    // Coarse file systems (two-second steps) can round the time down to
-    // before the run began, where the application would not look for it.
-    if (::fstat(archiveFd, &st) == 0) {
-#ifdef __APPLE__
-        const struct timespec& mtime = st.st_mtimespec;
-#else
-        const struct timespec& mtime = st.st_mtim;
-#endif
-        if (mtime.tv_sec < start.tv_sec || (mtime.tv_sec == start.tv_sec && mtime.tv_nsec < start.tv_nsec)) {
-            const struct timespec times[2] = {{0, UTIME_OMIT}, {start.tv_sec + 2, 0}};
-            ::futimens(archiveFd, times);
-        }
-    }
-
-    std::string name;
-    if (const int error = folder.publish(archiveFd, base, archive.sha256(), owner.uid, owner.gid, owner.valid, name);
-        error != 0)
-        return failWriting(error, output, "");
-    cleanup.keep = true;
-
-    if (::fstat(archiveFd, &st) == 0 && owner.valid && (st.st_uid != owner.uid || st.st_gid != owner.gid))
-        tool::writeLine(2, "The output medium does not keep file owners: the archive belongs to " +
-                               std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid));
-    std::string path = output == "/" ? "/" : output + "/";
-    path += name;
-    tool::writeLine(1, "Archive written: " + tool::escapeName(path) + " (" + std::to_string(st.st_size) + " bytes, " +
+// The closing lines: where the archives are, what kept them from being one.
+int report(const tool::Collection& collection, tool::Outcome outcome, const tool::ArchiveFiles& files,
+           const Arguments& args)
+{
+    const auto& published = files.published();
+    for (const auto& archive : published)
+        if (archive.sidecarError != 0)
+            tool::writeLine(2, "The checksum file beside " + tool::unsteerable(tool::escapeName(archive.name)) +
+                                   " could not be written (" + tool::errorText(archive.sidecarError) +
+                                   "); the archive itself is complete");
+    if (!files.ownerKept().empty())
+        tool::writeLine(2, "The output medium does not keep file owners: the archive belongs to " + files.ownerKept());
+    if (outcome == tool::Outcome::mediumFull)
+        return fail(tool::fullMediumSentence(args.output, inFolder(args.output, published.back().name)));
+    std::string names;
+    for (const auto& archive : published)
+        names += (names.empty() ? "" : ", ") + tool::unsteerable(tool::escapeName(inFolder(args.output, archive.name)));
+    if (published.size() > 1)
+        tool::writeLine(1, "The collection did not fit in one file on this medium (at most " +
+                               std::to_string(files.sizeLimit()) + " bytes each); it is split into " +
+                               std::to_string(published.size()) + " archives, each with its own manifest");
+    tool::writeLine(1, std::string(published.size() > 1 ? "Archives written: " : "Archive written: ") + names + " (" +
                            std::to_string(collection.problemCount()) +
                            " paths skipped or unreadable, see collection.log)");
     return 0;
+}
+
+tool::RunInfo runInfo(const Arguments& args, const std::string& host, const struct timespec& start,
+                      const tool::Owner& owner)
+{
+    tool::RunInfo info;
+    info.version = TARNHOLLOW_VERSION;
+    info.host = host;
+    info.root = args.root;
+    info.folder = args.output;
+    info.start = start;
+    info.notes.push_back(owner.note);
+    info.notes.push_back(std::string("item table: ") + tool::systemName(args.system));
+    return info;
+}
+
+int collect(const Arguments& args, tool::OutputDirectory& folder, tool::SourceTree& tree, const struct timespec& start)
+{
+    const std::string host = hostName();
+    const tool::Owner owner = ownerFromEnvironment();
+    if (!owner.valid)
+        tool::writeLine(2, tool::unsteerable(tool::escapeName(owner.note)));
+    tool::RunInfo info = runInfo(args, host, start, owner);
+    // The file first: a folder we cannot write to fails at once, not after
+    // the whole collection.
+    // An archive taken without Full Disk Access says so in its name and in a
+    // note that is its first entry.
+    const bool limited = args.root == "/" && fullDiskAccessRefused() != 0;
+    if (limited)
+        info.topNote = tool::kLimitedNote;
+    const std::string base = tool::fileNameSafe(host) + "-" + tool::compactUtc(start.tv_sec);
+    tool::ArchiveFiles files(folder, limited ? base + "-limited" : base, owner, tree, start);
+    if (const int error = files.start(info.notes))
+        return fail(tool::writeFailure(error, args.output));
+    for (auto& note : systemNotes(tree, args.root))
+        info.notes.push_back(std::move(note));
+    tool::ScratchFile log;
+    if (const int error = tool::ScratchFile::create(folder.fd(), log))
+        return fail(tool::writeFailure(error, args.output));
+    tool::Collection collection(tree, tool::collectionItems(args.system), info, files, std::move(log));
+    const tool::Outcome outcome = collection.run();
+    if (outcome == tool::Outcome::failed)
+        return fail(tool::writeFailure(collection.error(), args.output));
+    return report(collection, outcome, files, args);
+}
+
+int run(int argc, char** argv)
+{
+    struct timespec start {};
+    ::clock_gettime(CLOCK_REALTIME, &start);
+    Arguments args;
+    if (const std::optional<int> status = parse(argc, argv, args))
+        return *status;
+    // Started by the app, root is told which folder the app saw; a folder
+    // put in its place since, or reached through a link, is refused.
+    std::optional<std::pair<uint64_t, uint64_t>> pin;
+    if (const char* pinText = std::getenv(std::string(contract::outputPinVariable).c_str())) {
+        pin = contract::parsePinText(pinText);
+        if (!pin)
+            return fail(std::string(contract::outputFolderChanged));
+    }
+    tool::OutputDirectory folder;
+    if (const int error = folder.open(args.output, pin)) {
+        if (pin && error != EACCES && error != EPERM)
+            return fail(std::string(contract::outputFolderChanged));
+        return fail(tool::openFailure(error, args.output));
+    }
+    tool::SourceTree tree;
+    std::string treeError;
+    if (!tree.open(args.root, treeError))
+        return fail("調べるフォルダー" + tool::quoted(args.root) + "を開けないため、収集を始められません（" +
+                    treeError + "）。");
+    return collect(args, folder, tree, start);
 }
 
 } // namespace

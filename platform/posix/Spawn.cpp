@@ -76,7 +76,24 @@ int Pipe::release(int& fd)
     return released;
 }
 
-Spawned spawn(const std::filesystem::path& program, const std::vector<std::string>& arguments, StandardStreams streams)
+namespace {
+
+void isolate(posix_spawn_file_actions_t& actions, posix_spawnattr_t& attributes, short& flags)
+{
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t all;
+    sigfillset(&all);
+    sigdelset(&all, SIGKILL);
+    sigdelset(&all, SIGSTOP);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+}
+
+} // namespace
+
+Spawned spawn(const std::filesystem::path& program, const std::vector<std::string>& arguments, StandardStreams streams,
+              Isolation isolation)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -95,10 +112,13 @@ Spawned spawn(const std::filesystem::path& program, const std::vector<std::strin
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
+    if (isolation.enabled)
+        isolate(actions, attributes, flags);
 #if defined(__APPLE__)
     // Nothing of ours leaks into the child but what the actions name.
     flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-    posix_spawn_file_actions_addinherit_np(&actions, STDIN_FILENO);
+    if (!isolation.enabled)
+        posix_spawn_file_actions_addinherit_np(&actions, STDIN_FILENO);
 #else
     // Other code in this process may open descriptors without O_CLOEXEC.
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -112,8 +132,10 @@ Spawned spawn(const std::filesystem::path& program, const std::vector<std::strin
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
+    char* noEnvironment[] = {nullptr};
     Spawned child;
-    child.error = ::posix_spawn(&child.pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    child.error = ::posix_spawn(&child.pid, program.c_str(), &actions, &attributes, argv.data(),
+                                isolation.enabled ? noEnvironment : environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     return child;

@@ -36,6 +36,14 @@ struct StandardStreams {
     int error = inherit;
 };
 
+// For a child that must depend on nothing of ours (a program of an examined
+// system run as root): none of our environment, input from the null device,
+// every signal at its default, and a process group of its own, so that it
+// can be stopped with whatever it starts.
+struct Isolation {
+    bool enabled = false;
+};
+
 struct Spawned {
     pid_t pid = -1;
     int error = 0; // errno when it could not be started
@@ -46,6 +54,6 @@ struct Spawned {
 // input is inherited. The child starts with no signal blocked and SIGPIPE
 // at its default, whatever this process ignores.
 Spawned spawn(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-              StandardStreams streams = {});
+              StandardStreams streams = {}, Isolation isolation = {});
 
 } // namespace tarnhollow::posix

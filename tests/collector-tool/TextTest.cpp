@@ -1,5 +1,5 @@
 #include "collector-tool/Text.h"
-#include "collector-tool/OutputFolder.h"
+#include "collector-tool/OutputDirectory.h"
 
 #include <gtest/gtest.h>
 

@@ -77,6 +77,15 @@ class FullRun(Folders):
                "bad%FF%FE", "100%": "100%25"}
         [write(r + "/etc/ssh/" + name, name.encode("utf-8", "surrogateescape")) for name in odd]
         os.makedirs(r + "/etc/sudoers.d")
+        write(r + "/etc/ssh/suid", b"#!/bin/sh\n", 0o4755)
+        write(r + "/etc/ssh/sticky", b"x", 0o3640)
+        os.chown(write(r + "/etc/ssh/Collecting 収集は完了 (34/34)", b"", 0), 12345, 12345)  # printed as not collected
+        os.makedirs(r + "/var/log")
+        write(r + "/etc/ssh/hl-a", b"linked\n" * 1000)  # one inode under three names, in two items
+        [os.link(r + "/etc/ssh/hl-a", r + name) for name in ("/etc/ssh/hl-b", "/var/log/hl-c")]
+        with open(r + "/var/log/lastlog", "wb") as f:  # twelve records far apart: thirteen holes
+            [(f.seek(uid * 292), f.write(b"\1" + b"user%d" % uid)) for uid in range(1000, 2200, 100)]
+            f.truncate(3 << 20)
         os.chown(write(r + "/etc/shadow", b"secret\n", 0), 12345, 12345)
         write(r + "/var/log/syslog", b"Dec  6 08:00:00 fakehost kernel: hello\n" * 20000)
         write(r + "/tmp/sub/left-behind", b"x" * 100)
@@ -95,8 +104,11 @@ class FullRun(Folders):
         path = zips(self.out)[0]
         owners = [(s.st_uid, s.st_gid, stat.S_IMODE(s.st_mode)) for s in map(os.stat, (path, path + ".sha256"))]
         self.assertEqual(owners, [OWNER + (0o600,)] * 2)
-        for check in (["sha256sum", "-c", path + ".sha256"], ["unzip", "-tq", path]):
+        extracted = self.work + "/x"
+        for check in (["sha256sum", "-c", path + ".sha256"], ["unzip", "-tq", path], ["7z", "t", path],
+                      ["7z", "x", "-o" + extracted, path], ["sh", "-c", 'bsdtar -tf - < "$0" > /dev/null', path]):
             self.assertEqual(subprocess.run(check, cwd=self.out, capture_output=True).returncode, 0, check)
+        self.assertFalse([p for p in pathlib.Path(extracted).rglob("*") if p.is_symlink()])
 
         text = raw.decode("utf-8")  # raises on any invalid byte
         progress = re.findall(r"Collecting (.+) \((\d+)/(\d+)\)", text)
@@ -107,6 +119,8 @@ class FullRun(Folders):
 
         archive, rows, log = open_run(path)
         names = archive.namelist()
+        self.assertEqual(len(names), len(set(names)))  # a path met by two items is taken once
+        self.assertIn("Login records: 1 path", log)  # /var/log/lastlog, before System logs meets it
         self.assertTrue(all(n.startswith(("files/", "listings/", "manifest.tsv", "collection.log", "timeline.body"))
                             and ".." not in n.split("/") for n in names), names)
         self.assertTrue(all(i.flag_bits & 0x800 or i.filename.isascii() for i in archive.infolist()))
@@ -120,50 +134,66 @@ class FullRun(Folders):
         self.assertEqual((info.date_time, info.external_attr >> 16), (time.localtime(OLD_MTIME)[:6], 0o100644))
         for name, kind in (("fifo", "fifo"), ("sock", "socket"), ("zero", "char-device")):
             self.assertEqual([rows["/etc/ssh/" + name][k] for k in ("type", "entry", "note")], [kind, "-", "not read"])
-        for name, target in links.items():
+        for name, target in links.items():  # plain members holding the target, never live links
             entry, row = "files/etc/ssh/" + name, rows["/etc/ssh/" + name]
             self.assertEqual((archive.read(entry), archive.getinfo(entry).external_attr >> 16, row["type"]),
-                             (target.encode(), stat.S_IFLNK | 0o777, "link"))
+                             (target.encode(), stat.S_IFREG | 0o777, "link"))
+        # No setuid, setgid or sticky bit reaches an extractor; the row keeps the mode.
+        self.assertEqual([(archive.getinfo("files/etc/ssh/" + n).external_attr >> 16, rows["/etc/ssh/" + n]["mode"])
+                          for n in ("suid", "sticky")], [(0o100755, "4755"), (0o100640, "3640")])
+        self.assertFalse([i.filename for i in archive.infolist() if i.flag_bits & 8])  # no data descriptors
         self.assertFalse([n for n in names if n.startswith("files/etc/ssh/up/") or "shadow" in n])
         self.assertEqual(re.findall(r"/etc/shadow.*", log), ["/etc/shadow: unreadable: Permission denied"])
         self.assertIn("/etc/shadow", text)
         for name, escaped in odd.items():
             self.assertEqual(archive.read("files/etc/ssh/" + escaped), name.encode("utf-8", "surrogateescape"))
             self.assertIn("/etc/ssh/" + escaped, rows)
+        lastlog = pathlib.Path(r + "/var/log/lastlog").read_bytes()  # zeros where the holes are
+        self.assertEqual((archive.read("files/var/log/lastlog"), rows["/var/log/lastlog"]["sha256"]),
+                         (lastlog, hashlib.sha256(lastlog).hexdigest()))
+        linked = [rows[p] for p in ("/etc/ssh/hl-a", "/etc/ssh/hl-b", "/var/log/hl-c")]
+        self.assertEqual(len({(row["entry"], row["sha256"]) for row in linked}), 1)
+        self.assertEqual([n for n in names if n.split("/")[-1].startswith("hl-")], [linked[0]["entry"]])
+        self.assertEqual(sum("hard link to " in row["note"] for row in linked), 2)
         data = archive.read("files/var/log/grow.log")  # a consistent prefix of the growing file
         self.assertTrue(pathlib.Path(grow).read_bytes().startswith(data))
         self.assertEqual((int(rows["/var/log/grow.log"]["size"]), rows["/var/log/grow.log"]["sha256"]),
                          (len(data), hashlib.sha256(data).hexdigest()))
         listing = archive.read("listings/tmp.tsv").decode()
         self.assertTrue("/tmp/sub/left-behind\tfile\t100\t" in listing and "/tmp/pipe\tfifo\t" in listing, listing)
+        self.assertFalse([n for n in names if n.startswith("files/tmp/")])
         self.assertEqual(rows["/tmp"]["type"], "listing")
         for key in ("not present: /etc/sudoers\n", "Shell histories: skipped, nothing found", "owner: 4321:8765",
                     "running system: Linux", "os version: Fake Linux 12 (from the source root)\n",
                     "live commands skipped", "full disk access: not applicable",
                     "manifest sha256: " + hashlib.sha256(archive.read("manifest.tsv")).hexdigest()):
             self.assertIn(key, log)
+        st = os.lstat(r + "/etc/hostname")
+        body = [line.split("|") for line in archive.read("timeline.body").decode().splitlines()]
+        self.assertTrue(all(len(f) == 11 and f[0] == "0" for f in body))
+        (host,) = [f for f in body if f[1] == "/etc/hostname"]
+        (link,) = [f for f in body if f[1].startswith("/etc/ssh/outside")]
+        self.assertEqual(link[1:4:2], ["/etc/ssh/outside -> /etc/shadow", "l/lrwxrwxrwx"])
+        self.assertNotIn("\tcut\t", archive.read("manifest.tsv").decode())  # nothing here meets a limit
+        self.assertEqual([host[3]] + [int(x) for x in host[2:3] + host[7:10]],
+                         ["r/rrw-r--r--", st.st_ino, int(st.st_atime), int(st.st_mtime), int(st.st_ctime)])
         archive.close()
 
 
 class OutputFolder(Folders):
     def test_failures_name_cause_and_path_and_leave_nothing(self):
-        # Each cause has a sentence of its own, which names the folder.
-        fsize = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (256 << 10, 256 << 10))
-        lines = {}
-        for what, mount, size, preexec in (("read-only", "ro,size=1m", 0, None), ("full", "size=256k", 2 << 20, None),
-                                           ("file size limit", None, 1 << 20, fsize), ("missing", None, 0, None)):
+        for what, mount, words in (("read-only", "ro,size=1m", "読み取り専用"), ("disk full", "size=256k", "いっぱい"),
+                                   ("missing", None, "見つからない")):
             with self.subTest(what):
                 out = self.work + "/" + what
                 if what != "missing":
                     os.mkdir(out)
                 if mount:
                     self.mount(["-t", "tmpfs", "-o", mount, "tmpfs"], out)
-                write(self.root + "/var/log/random.bin", os.urandom(size))
-                status, raw = run_tool(out, self.root, preexec=preexec)
-                lines[what] = raw.decode().strip().split("\n")[-1]
-                self.assertTrue(status != 0 and out in lines[what], lines[what])
+                status, raw = run_tool(out, self.root)
+                line = raw.decode().strip().split("\n")[-1]
+                self.assertTrue(status != 0 and out in line and words in line and line.endswith("。"), line)
                 self.assertTrue(what == "missing" or os.listdir(out) == [])
-        self.assertEqual(len({line.replace(self.work + "/" + what, "") for what, line in lines.items()}), len(lines))
 
     def test_owner_left_to_root_when_ids_are_bad(self):
         for ids in ("", "12a:5", "-1:-1", "4294967295:1"):
@@ -197,6 +227,65 @@ class OutputFolder(Folders):
         status, raw = run_tool(self.out, self.root)
         self.assertTrue(status == 0 and b"does not keep file owners" in raw, raw)
         self.assertIn("instead of the ones set (a file system without Unix ownership", open_run(zips(self.out)[0])[2])
+
+
+class OutputFull(Folders):
+    # What cannot be written whole is kept in part, never thrown away.
+
+    def fill(self, count):
+        return {"/var/log/r%02d.bin" % i: write(self.root + "/var/log/r%02d.bin" % i, os.urandom(1 << 20))
+                for i in range(count)}
+
+    def check_archive(self, path):
+        self.assertEqual(subprocess.run(["unzip", "-tq", path], capture_output=True).returncode, 0, path)
+        archive, rows, log = open_run(path)
+        kept = {p: r for p, r in rows.items() if p.startswith("/var/log/r")}
+        for row in kept.values():
+            self.assertEqual(hashlib.sha256(archive.read(row["entry"])).hexdigest(), row["sha256"])
+        return kept, log
+
+    def test_full_medium_keeps_complete_entries(self):
+        self.mount(["-t", "tmpfs", "-o", "size=8m", "tmpfs"], self.out)
+        self.fill(12)
+        status, raw = run_tool(self.out, self.root)
+        line = raw.decode().strip().split("\n")[-1]
+        (path,) = zips(self.out)
+        self.assertTrue(status != 0 and "いっぱい" in line and path in line and line.endswith("。"), line)
+        self.assertRegex(path, r"-incomplete\.zip$")
+        kept, log = self.check_archive(path)
+        self.assertTrue(0 < len(kept) < 12, kept.keys())
+        self.assertIn("stopped: the output medium is full", log)
+
+    def test_file_size_limit_goes_on_in_next_archives(self):
+        files = self.fill(8)
+        write(self.root + "/var/log/big.bin", os.urandom(4 << 20))  # cannot fit any archive
+        fsize = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (3 << 20, 3 << 20))
+        status, raw = run_tool(self.out, self.root, preexec=fsize)
+        self.assertEqual(status, 0, raw[-2000:])
+        parts = sorted(zips(self.out), key=lambda p: int(re.search(r"-part(\d+)\.zip$", p).group(1)))
+        self.assertGreater(len(parts), 2)
+        taken, logs = {}, []
+        for path in parts:
+            self.assertEqual(subprocess.run(["sha256sum", "-c", path + ".sha256"], cwd=self.out,
+                                            capture_output=True).returncode, 0)
+            kept, log = self.check_archive(path)
+            taken.update(kept)
+            logs.append(log)
+        self.assertEqual(sorted(taken), sorted(files))
+        self.assertIn("/var/log/big.bin: larger than one archive may be", logs[-1])
+        self.assertTrue(all(os.path.basename(p) in logs[-1] for p in parts[:-1]))
+        self.assertTrue(all(os.path.basename(p) in raw.decode().strip().split("\n")[-1] for p in parts))
+
+    def test_sidecar_that_does_not_fit_leaves_the_archive(self):
+        for inodes in range(4, 16):  # the first count that leaves room for the archive but not its checksum
+            out = tempfile.mkdtemp(dir=self.work)
+            self.mount(["-t", "tmpfs", "-o", "size=4m,nr_inodes=%d" % inodes, "tmpfs"], out)
+            status, raw = run_tool(out, self.root)
+            if zips(out):
+                break
+        self.assertEqual((status, os.listdir(out)), (0, [os.path.basename(zips(out)[0])]))
+        self.assertIn(b"could not be written", raw)
+        self.check_archive(zips(out)[0])
 
 
 PLANT = """
@@ -261,19 +350,21 @@ class HostileTree(Folders):
         for i in range(20000):
             write(home + "/.ssh/many/%d/%d" % (i - i % 1000, i), b"k%d\n" % i)
         write(home + "/.bash_history", size=20 << 30)
-        write(home + "/.zsh_history", size=3 << 30)
-        with open(home + "/.zsh_history", "r+b") as f:
-            f.seek(1 << 30)
+        with open(write(home + "/.zsh_history", size=64 << 20), "r+b") as f:
+            f.seek(32 << 20)
             f.write(b"hello")
         os.makedirs(self.root + "/proc")
         proc = subprocess.run(["mount", "--bind", "/proc", self.root + "/proc"]).returncode == 0
         self.mounts += [self.root + "/proc"] * proc
         churn = subprocess.Popen(["/bin/sh", "-c", "while :; do /bin/true & /bin/true & wait; done"])
+        sharing = [subprocess.Popen([sys.executable, "-c", "import time; time.sleep(60)", "x" * 65536])
+                   for _ in range(4)]  # one long command line, four processes
         before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
         status, raw = run_tool(self.out, self.root)
         peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-        churn.kill()
-        churn.wait()
+        for process in [churn] + sharing:
+            process.kill()
+            process.wait()
         self.assertEqual(status, 0, raw[-2000:])
         if peak > before and b"__asan_init" not in pathlib.Path(TOOL).read_bytes():  # a sanitizer's memory counts
             self.assertLess(peak, 64 << 10)
@@ -289,16 +380,31 @@ class HostileTree(Folders):
         row = rows["/home/mallory/.ssh/" + "%FF" * 200]
         self.assertRegex(row["entry"], r"^long-names/[0-9a-f]{64}$")
         self.assertEqual(archive.read(row["entry"]), b"long name\n")
-        empty, row = rows["/home/mallory/.bash_history"], rows["/home/mallory/.zsh_history"]
-        self.assertTrue(empty["size"] == "0" and "sparse: 21474836480 bytes of holes left out" in empty["note"], empty)
+        huge, row = rows["/home/mallory/.bash_history"], rows["/home/mallory/.zsh_history"]
+        self.assertEqual(huge["size"], str(1 << 30))  # its logical content, cut at the per-file cap
+        self.assertIn("cut at 1073741824 bytes by the per-file cap", huge["note"])
         data = archive.read(row["entry"])
-        self.assertTrue(data.startswith(b"hello") and len(data) < 1 << 20)
-        self.assertIn("at offset+length 1073741824+%d" % len(data), row["note"])
+        self.assertEqual((len(data), data[32 << 20:(32 << 20) + 6], row["sha256"]),
+                         (64 << 20, b"hello\0", hashlib.sha256(data).hexdigest()))
+        shared = [rows["/proc/%d/cmdline" % p.pid] for p in sharing] if proc else []
+        self.assertEqual(len({(row["entry"], row["sha256"]) for row in shared}), min(len(shared), 1))
+        self.assertEqual(sum("same content as /proc/" in row["note"] for row in shared), len(shared[1:]))
         status = [r for p, r in rows.items() if re.fullmatch(r"/proc/\d+/status", p)]  # ended processes
         self.assertGreater(len(status), 3 * proc)
         for row in status:
             self.assertTrue(row["note"] == "vanished before it was read" if row["entry"] == "-" else row["size"] != "0")
         archive.close()
+
+    def test_one_budget_per_account_across_items(self):
+        names = ["/.bash_history", "/.ssh/known_hosts", "/.config/autostart/x.desktop",
+                 "/.local/share/recently-used.xbel", "/.zsh_history"]  # four items, holes only
+        for name in names:
+            os.chown(write(self.root + "/home/eve" + name, size=2 << 30), 4242, 4242)
+        self.assertEqual(run_tool(self.out, self.root)[0], 0)
+        rows = open_run(zips(self.out)[0])[1]
+        self.assertEqual(sum(int(rows["/home/eve" + name]["size"]) for name in names), 4 << 30)
+        self.assertTrue(any("the budget of 4294967296 bytes for account 4242" in rows["/home/eve" + name]["note"]
+                            for name in names))
 
 
 if __name__ == "__main__":

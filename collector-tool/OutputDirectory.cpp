@@ -1,4 +1,4 @@
-#include "collector-tool/OutputFolder.h"
+#include "collector-tool/OutputDirectory.h"
 #include "platform/posix/FolderWithoutLinks.h"
 #include "platform/posix/WriteAll.h"
 
@@ -17,12 +17,14 @@ constexpr int kAttempts = 200;
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-// Creates name exclusively; never opens what is already there.
-int createExclusive(int folder, const std::string& name)
+// Creates name exclusively; never opens what is already there. 0 or errno.
+int createExclusive(int folder, const std::string& name, int& fd)
 {
-    const int fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    return fd >= 0 ? fd : -errno;
+    fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    return fd >= 0 ? 0 : errno;
 }
+
+bool syncFails(int fd) { return ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS; }
 
 // Removes name only while it is still the file we hold.
 void unlinkIfOurs(int folder, const std::string& name, int fd)
@@ -94,13 +96,13 @@ std::string candidateName(const std::string& base, int attempt)
     return name;
 }
 
-OutputFolder::~OutputFolder()
+OutputDirectory::~OutputDirectory()
 {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-int OutputFolder::open(const std::string& path, std::optional<std::pair<uint64_t, uint64_t>> pin)
+int OutputDirectory::open(const std::string& path, std::optional<std::pair<uint64_t, uint64_t>> pin)
 {
     if (!pin) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -119,49 +121,55 @@ int OutputFolder::open(const std::string& path, std::optional<std::pair<uint64_t
     return 0;
 }
 
-int OutputFolder::createArchiveFile(const std::string& base)
+int OutputDirectory::create(const std::string& stem, PendingFile& file)
 {
+    file = PendingFile{};
 #ifdef O_TMPFILE
-    const int nameless = ::openat(fd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (nameless >= 0)
-        return nameless;
+    file.fd = ::openat(fd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file.fd >= 0)
+        return 0;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
-        return -errno;
+        return errno;
 #endif
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const std::string name = candidateName(base, attempt) + ".zip.part";
-        const int fd = createExclusive(fd_, name);
-        if (fd >= 0) {
-            partName_ = name;
-            return fd;
-        }
-        if (fd != -EEXIST)
-            return fd;
+        const std::string name = candidateName(stem, attempt) + ".zip.part";
+        const int error = createExclusive(fd_, name, file.fd);
+        if (error == 0)
+            file.placeholder = name;
+        if (error != EEXIST)
+            return error;
     }
-    return -EEXIST;
+    return EEXIST;
 }
 
-int OutputFolder::publish(int fd, const std::string& base, const std::string& sha256Hex, uid_t uid, gid_t gid,
-                          bool chown, std::string& name)
+int OutputDirectory::writeSidecar(const std::string& name, const std::string& sha256Hex, const Owner& owner)
+{
+    const std::string sidecarName = name + ".sha256";
+    int fd = -1;
+    if (const int error = createExclusive(fd_, sidecarName, fd))
+        return error;
+    int error = posix::writeAll(fd, sha256Hex + "  " + name + "\n");
+    if (error == 0 && syncFails(fd))
+        error = errno;
+    if (owner.valid)
+        (void)::fchown(fd, owner.uid, owner.gid);
+    if (error != 0)
+        unlinkIfOurs(fd_, sidecarName, fd);
+    ::close(fd);
+    return error;
+}
+
+int OutputDirectory::publish(PendingFile& file, const std::string& stem, const std::string& sha256Hex,
+                             const Owner& owner, Published& published)
 {
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        const std::string candidate = candidateName(base, attempt) + ".zip";
+        const std::string candidate = candidateName(stem, attempt) + ".zip";
         struct stat st {};
-        if (::fstatat(fd_, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        // A name whose sidecar is taken is passed over too: the pair goes together.
+        if (::fstatat(fd_, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+            ::fstatat(fd_, (candidate + ".sha256").c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
-        const std::string sidecarName = candidate + ".sha256";
-        const int sidecar = createExclusive(fd_, sidecarName);
-        if (sidecar == -EEXIST)
-            continue;
-        if (sidecar < 0)
-            return -sidecar;
-        const bool written = posix::writeAll(sidecar, sha256Hex + "  " + candidate + "\n") == 0;
-        if (chown)
-            (void)::fchown(sidecar, uid, gid);
-        const int linked = written ? linkExclusive(fd_, fd, partName_, candidate) : errno ? errno : EIO;
-        if (linked != 0)
-            unlinkIfOurs(fd_, sidecarName, sidecar);
-        ::close(sidecar);
+        const int linked = linkExclusive(fd_, file.fd, file.placeholder, candidate);
         if (linked == EEXIST)
             continue;
         if (linked != 0)
@@ -169,23 +177,25 @@ int OutputFolder::publish(int fd, const std::string& base, const std::string& sh
         // A placeholder swapped for someone else's file while it was renamed
         // by name: what now bears the name must be the file we wrote.
         struct stat mine {};
-        if (::fstat(fd, &mine) != 0 || ::fstatat(fd_, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        if (::fstat(file.fd, &mine) != 0 || ::fstatat(fd_, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !sameFile(mine, st))
             return EXDEV;
-        if (!partName_.empty())
-            unlinkIfOurs(fd_, partName_, fd);
-        partName_.clear();
-        name = candidate;
-        return 0;
+        if (!file.placeholder.empty())
+            unlinkIfOurs(fd_, file.placeholder, file.fd);
+        file.placeholder.clear();
+        published.name = candidate;
+        published.sidecarError = writeSidecar(candidate, sha256Hex, owner);
+        // The names, not only the data, must survive a pulled stick.
+        return syncFails(fd_) ? errno : 0;
     }
     return EEXIST;
 }
 
-void OutputFolder::discard(int fd)
+void OutputDirectory::discard(PendingFile& file)
 {
-    if (!partName_.empty())
-        unlinkIfOurs(fd_, partName_, fd);
-    partName_.clear();
+    if (!file.placeholder.empty())
+        unlinkIfOurs(fd_, file.placeholder, file.fd);
+    file.placeholder.clear();
 }
 
 } // namespace tarnhollow::tool
