@@ -291,13 +291,13 @@ class OutputFull(Folders):
 PLANT = """
 import os, sys, time
 out, victim, absent, host = sys.argv[1:5]
-for t in range(int(time.time()) - 2, int(time.time()) + 20):
-    for i in range(1, 1002):
+# Every guessable name of the next ten minutes: a loaded machine may take
+# long to start the collector, and a late start must not find a free one.
+for t in range(int(time.time()) - 2, int(time.time()) + 600):
+    for i in range(1, 21):
         base = os.path.join(out, host + time.strftime("-%Y%m%dT%H%M%SZ", time.gmtime(t)) + ("-%d" % i if i > 1 else ""))
-        os.symlink(victim, base + ".zip")
-        if i <= 20:
-            os.symlink(victim, base + ".zip.part")
-            os.symlink(absent, base + ".zip.sha256")
+        for suffix, target in ((".zip", victim), (".zip.part", victim), (".zip.sha256", absent)):
+            os.symlink(target, base + suffix)
 """
 
 
