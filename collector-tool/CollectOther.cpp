@@ -10,13 +10,6 @@ namespace tarnhollow::tool {
 
 namespace {
 
-struct timespec now()
-{
-    struct timespec t {};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return t;
-}
-
 std::string outcomeText(const LiveCommand& command, const LiveResult& result)
 {
     std::string outcome;
@@ -83,7 +76,7 @@ void Collection::collectListing(const Item& item, Node& node)
             node.path, item.listingDepth, kWalkLimits,
             [this](const std::string& path, const std::string& reason) { problem(path, reason); },
             [this](const std::string& path, const std::string& what) { cut(path, what); });
-        archive().begin(rec.entry, {now().tv_sec, S_IFREG | 0644, true, 0});
+        archive().begin(rec.entry, {wallClockNow().tv_sec, S_IFREG | 0644, true, 0});
         hash_.reset();
         rec.size = 0;
         const auto put = [&](const std::string& text) {
@@ -122,7 +115,7 @@ void Collection::runCommands(const Item& item)
             problem("live/" + command.name, "no scratch file for its output: " + errorText(error));
             continue;
         }
-        const struct timespec started = now();
+        const struct timespec started = wallClockNow();
         const LiveResult result = runLiveCommand(command, output.fd());
         const std::string outcome = outcomeText(command, result);
         log_.line("   command " + escapeName(command.name) + ": " + escapeName(outcome) + " (started " +

@@ -13,13 +13,6 @@ namespace {
 constexpr std::size_t kNotedPerItem = 200;
 constexpr std::size_t kBeforeCap = 100000;
 
-struct timespec now()
-{
-    struct timespec t {};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return t;
-}
-
 bool isProcItem(const Item& item)
 {
     return !item.patterns.empty() && std::all_of(item.patterns.begin(), item.patterns.end(),
@@ -152,7 +145,7 @@ void Collection::collectItem(std::size_t position, std::size_t index)
     state_.userArea = reachesUserFolders(item);
     writeLine(1, "Collecting " + item.name + " (" + std::to_string(position + 1) + "/" + std::to_string(items_.size()) +
                      ")");
-    log_.line(std::to_string(position + 1) + ". " + item.name + ": started " + isoUtc(now()));
+    log_.line(std::to_string(position + 1) + ". " + item.name + ": started " + isoUtc(wallClockNow()));
     if (!item.commands.empty())
         runCommands(item);
     std::vector<std::string> missing;

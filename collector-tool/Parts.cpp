@@ -11,13 +11,6 @@ namespace tarnhollow::tool {
 
 namespace {
 
-struct timespec now()
-{
-    struct timespec t {};
-    clock_gettime(CLOCK_REALTIME, &t);
-    return t;
-}
-
 bool mediumFull(int error)
 {
 #ifdef EDQUOT
@@ -126,14 +119,14 @@ void Collection::addTopNote()
 {
     if (info_.topNote.empty())
         return;
-    archive().begin("LIMITED.txt", {now().tv_sec, S_IFREG | 0644, true, info_.topNote.size()});
+    archive().begin("LIMITED.txt", {wallClockNow().tv_sec, S_IFREG | 0644, true, info_.topNote.size()});
     archive().write(info_.topNote.data(), info_.topNote.size());
     archive().end();
 }
 
 void Collection::addGenerated(const std::string& name, ScratchFile& file, std::string* sha)
 {
-    archive().begin(name, {now().tv_sec, S_IFREG | 0644, true, file.size()});
+    archive().begin(name, {wallClockNow().tv_sec, S_IFREG | 0644, true, file.size()});
     hash_.reset();
     if (!file.rewind()) {
         archive().fail(file.error());
@@ -166,7 +159,7 @@ bool Collection::finishPart(const std::string& suffix, bool more)
               ", content bytes: " + std::to_string(runBytes_) + ", problems: " + std::to_string(log_.problems()));
     log_.line("manifest sha256: " + manifestSha);
     log_.line("timeline sha256: " + timelineSha);
-    log_.line("finished: " + isoUtc(now()));
+    log_.line("finished: " + isoUtc(wallClockNow()));
     addGenerated("collection.log", log_.file(), nullptr);
     if (writeError() != 0 || !part.archive->close()) {
         error_ = writeError() != 0 ? writeError() : EIO;

@@ -65,6 +65,13 @@ std::string unsteerable(std::string_view escaped)
     return out;
 }
 
+struct timespec wallClockNow()
+{
+    struct timespec t {};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return t;
+}
+
 std::string isoUtc(const struct timespec& t)
 {
     struct tm tm {};

@@ -22,6 +22,8 @@ std::string unsteerable(std::string_view escaped);
 std::string errorText(int error);
 
 // "2026-12-06T08:29:15.123456789Z"
+// The wall clock, for the times the log and the archive give.
+struct timespec wallClockNow();
 std::string isoUtc(const struct timespec& t);
 // "20261206T082915Z", for file names.
 std::string compactUtc(std::time_t t);
