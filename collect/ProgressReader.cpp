@@ -1,6 +1,5 @@
 #include "collect/ProgressReader.h"
 
-#include "collect/LastLine.h"
 #include "text/Utf8.h"
 
 #include <algorithm>

@@ -21,10 +21,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
