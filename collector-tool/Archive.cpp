@@ -18,6 +18,9 @@ constexpr std::size_t kBufferSize = 1 << 20;
 constexpr std::uint64_t kZip64From = 0xF0000000u;
 
 constexpr std::size_t kZeroChunk = 1 << 20;
+// Blocks of one entry submitted and not laid down yet: enough to keep every
+// worker busy, few enough that memory stays flat on any machine.
+constexpr std::size_t kInFlight = 24;
 
 // One mebibyte of zeros as raw deflate blocks that end on a byte boundary
 // and refer to nothing before them, so that copies can follow one another
@@ -44,29 +47,15 @@ struct ZeroChunk {
 
 } // namespace
 
-Archive::Archive(int out, ScratchFile directory)
+Archive::Archive(int out, ScratchFile directory, DeflatePool& pool)
     : out_(out),
-      directory_(std::move(directory))
+      directory_(std::move(directory)),
+      pool_(pool)
 {
     buffer_.reserve(kBufferSize);
-    deflated_.resize(256 << 10);
-    auto* z = new z_stream{};
-    if (deflateInit2(z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        delete z;
-        fail(ENOMEM);
-        return;
-    }
-    stream_ = z;
 }
 
-Archive::~Archive()
-{
-    if (stream_ != nullptr) {
-        auto* z = static_cast<z_stream*>(stream_);
-        deflateEnd(z);
-        delete z;
-    }
-}
+Archive::~Archive() = default;
 
 void Archive::fail(int error)
 {
@@ -145,7 +134,7 @@ bool Archive::patch(std::uint64_t offset, const zip::Bytes& bytes)
 
 bool Archive::begin(const std::string& name, const EntryMeta& meta)
 {
-    if (error_ != 0 || current_ != nullptr || stream_ == nullptr)
+    if (error_ != 0 || current_ != nullptr)
         return false;
     const bool folder = !name.empty() && name.back() == '/';
     current_ = std::make_unique<zip::EntryFacts>();
@@ -155,32 +144,75 @@ bool Archive::begin(const std::string& name, const EntryMeta& meta)
     current_->deflated = meta.compress && !folder;
     current_->zip64 = meta.sizeBound >= kZip64From;
     current_->headerOffset = bytesWritten();
-    if (current_->deflated)
-        deflateReset(static_cast<z_stream*>(stream_));
+    filling_.reset();
+    inFlight_.clear();
+    tail_.clear();
+    judged_ = false;
+    streamEnded_ = false;
     const zip::Bytes header = zip::localHeader(*current_);
     return put(header.data(), header.size());
 }
 
-bool Archive::deflateSome(const unsigned char* data, std::size_t size, bool finish)
+bool Archive::putStored(const unsigned char* data, std::size_t size)
 {
-    auto* z = static_cast<z_stream*>(stream_);
-    z->next_in = const_cast<unsigned char*>(data);
-    z->avail_in = static_cast<uInt>(size);
-    for (;;) {
-        z->next_out = deflated_.data();
-        z->avail_out = static_cast<uInt>(deflated_.size());
-        const int status = deflate(z, finish ? Z_FINISH : Z_NO_FLUSH);
-        if (status == Z_STREAM_ERROR) {
-            fail(EIO);
-            return false;
-        }
-        const std::size_t produced = deflated_.size() - z->avail_out;
-        current_->compressedSize += produced;
-        if (produced > 0 && !put(deflated_.data(), produced))
-            return false;
-        if (finish ? status == Z_STREAM_END : (z->avail_in == 0 && z->avail_out != 0))
-            return true;
+    current_->crc = static_cast<std::uint32_t>(crc32(current_->crc, data, static_cast<uInt>(size)));
+    current_->size += size;
+    current_->compressedSize += size;
+    return put(data, size);
+}
+
+// The content turned out to be compressed already: nothing of the entry's
+// data is written yet, so its header can still say "stored".
+bool Archive::storeFromNowOn()
+{
+    current_->deflated = false;
+    return patch(current_->headerOffset, zip::localHeader(*current_));
+}
+
+bool Archive::land(const Block& block)
+{
+    if (block.failed) {
+        fail(ENOMEM);
+        return false;
     }
+    if (block.stored)
+        return (!current_->deflated || storeFromNowOn()) && putStored(block.input.data(), block.input.size());
+    current_->crc = static_cast<std::uint32_t>(crc32_combine(current_->crc, block.crc, block.input.size()));
+    current_->size += block.input.size();
+    current_->compressedSize += block.output.size();
+    streamEnded_ = block.last;
+    return put(block.output.data(), block.output.size());
+}
+
+bool Archive::landOldest()
+{
+    const std::shared_ptr<Block> block = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    pool_.wait(*block);
+    return land(*block);
+}
+
+// Hands the block being filled to the workers; the first block of an entry
+// decides whether the entry is deflated at all.
+bool Archive::submit(bool last)
+{
+    std::shared_ptr<Block> block = filling_ ? std::move(filling_) : std::make_shared<Block>();
+    block->last = last;
+    block->dictionary = tail_;
+    const auto& input = block->input;
+    tail_.insert(tail_.end(), input.end() - static_cast<std::ptrdiff_t>(std::min(input.size(), kDictionarySize)),
+                 input.end());
+    if (tail_.size() > kDictionarySize)
+        tail_.erase(tail_.begin(), tail_.end() - static_cast<std::ptrdiff_t>(kDictionarySize));
+    if (!judged_) {
+        judged_ = true;
+        block->mayStore = last; // the whole entry: the worker judges
+        if (!last && looksCompressed(input.data(), input.size()))
+            return storeFromNowOn() && putStored(input.data(), input.size());
+    }
+    pool_.submit(block);
+    inFlight_.push_back(std::move(block));
+    return inFlight_.size() <= kInFlight || landOldest();
 }
 
 bool Archive::write(const void* data, std::size_t size)
@@ -188,23 +220,38 @@ bool Archive::write(const void* data, std::size_t size)
     if (error_ != 0 || current_ == nullptr)
         return false;
     const auto* bytes = static_cast<const unsigned char*>(data);
-    current_->size += size;
-    // zlib counts in 32 bits; large blocks go in steps.
     while (size > 0) {
-        const std::size_t step = std::min<std::size_t>(size, 1u << 30);
-        current_->crc = static_cast<std::uint32_t>(crc32(current_->crc, bytes, static_cast<uInt>(step)));
-        if (current_->deflated) {
-            if (!deflateSome(bytes, step, false))
+        // zlib counts in 32 bits; large writes go in steps.
+        const std::size_t step = std::min<std::size_t>(size, current_->deflated ? kBlockSize : 1u << 30);
+        if (!current_->deflated) {
+            if (!putStored(bytes, step))
                 return false;
         } else {
-            current_->compressedSize += step;
-            if (!put(bytes, step))
+            if (!filling_) {
+                filling_ = std::make_shared<Block>();
+                filling_->input.reserve(kBlockSize);
+            }
+            auto& input = filling_->input;
+            const std::size_t take = std::min(step, kBlockSize - input.size());
+            input.insert(input.end(), bytes, bytes + take);
+            if (input.size() == kBlockSize && !submit(false))
                 return false;
+            bytes += take;
+            size -= take;
+            continue;
         }
         bytes += step;
         size -= step;
     }
     return true;
+}
+
+bool Archive::writeBlock(const Block& block)
+{
+    if (error_ != 0 || current_ == nullptr || judged_)
+        return false;
+    judged_ = true;
+    return land(block);
 }
 
 bool Archive::writeZeros(std::size_t count)
@@ -219,19 +266,13 @@ bool Archive::writeZeros(std::size_t count)
         return true;
     }
     static const ZeroChunk chunk;
-    // What deflate holds goes out first, ending where a new block may start.
-    auto* z = static_cast<z_stream*>(stream_);
-    z->next_in = nullptr;
-    z->avail_in = 0;
-    do {
-        z->next_out = deflated_.data();
-        z->avail_out = static_cast<uInt>(deflated_.size());
-        deflate(z, Z_FULL_FLUSH);
-        const std::size_t produced = deflated_.size() - z->avail_out;
-        current_->compressedSize += produced;
-        if (produced > 0 && !put(deflated_.data(), produced))
+    // What came before goes out first, ending where a new block may start.
+    judged_ = true;
+    if (filling_ && !submit(false))
+        return false;
+    while (!inFlight_.empty())
+        if (!landOldest())
             return false;
-    } while (z->avail_out == 0);
     for (std::size_t done = 0; done < count; done += kZeroChunk) {
         current_->crc = static_cast<std::uint32_t>(crc32_combine(current_->crc, chunk.crc, kZeroChunk));
         current_->size += kZeroChunk;
@@ -239,6 +280,7 @@ bool Archive::writeZeros(std::size_t count)
         if (!put(chunk.deflated.data(), chunk.deflated.size()))
             return false;
     }
+    tail_.assign(kDictionarySize, 0);
     return true;
 }
 
@@ -246,8 +288,11 @@ bool Archive::end()
 {
     if (current_ == nullptr || error_ != 0)
         return false;
-    if (current_->deflated && !deflateSome(nullptr, 0, true))
+    if (current_->deflated && !streamEnded_ && !submit(true))
         return false;
+    while (!inFlight_.empty())
+        if (!landOldest())
+            return false;
     const zip::EntryFacts& e = *current_;
     if (!e.zip64 && (e.size >= zip::kMax32 || e.compressedSize >= zip::kMax32)) {
         fail(EOVERFLOW); // larger than its caller said it could be
@@ -273,6 +318,8 @@ bool Archive::rollback()
     if (error_ != 0 && error_ != EFBIG && error_ != ENOSPC && error_ != EDQUOT)
         return false;
     current_.reset();
+    filling_.reset();
+    inFlight_.clear();
     // A failed flush may have left part of the buffer in the file.
     const std::uint64_t keep = std::min(complete_, bufferStart_);
     if (::ftruncate(out_, static_cast<off_t>(keep)) != 0)

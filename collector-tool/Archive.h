@@ -4,16 +4,20 @@
 // seekable, so each local header gets its sizes and CRC once the entry is
 // done: no data descriptors, which streaming readers refuse.
 //
-// One entry at a time goes through here; a writer that compresses several
-// at once would hand finished entries to the same bookkeeping.
+// One entry at a time goes through here, in order. Its content is cut into
+// blocks that the deflate pool's workers deflate side by side; each block's
+// output is laid down in order once it is ready. A caller that deflated a
+// small file's whole content ahead hands that block over with writeBlock().
 #pragma once
 
 #include "collector-tool/ScratchFile.h"
 #include "collector-tool/ZipRecords.h"
+#include "collector-tool/deflate/DeflatePool.h"
 #include "platform/digest/Sha256.h"
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,8 +26,10 @@ namespace tarnhollow::tool {
 
 struct EntryMeta {
     std::time_t mtime = 0;
-    unsigned mode = 0;    // st_mode as found; the zip gets a safe form of it
-    bool compress = true; // deflate; otherwise stored
+    unsigned mode = 0; // st_mode as found; the zip gets a safe form of it
+    // Deflate, unless the content turns out to be compressed already;
+    // otherwise stored.
+    bool compress = true;
     // The most the entry can hold; from 4 GiB on, the local header gets a
     // zip64 field. Unknown sizes must be bounded by the caller.
     std::uint64_t sizeBound = 0;
@@ -33,7 +39,7 @@ class Archive {
 public:
     // Writes into out (an open, empty file, not owned); the central
     // directory is kept in directory until close().
-    Archive(int out, ScratchFile directory);
+    Archive(int out, ScratchFile directory, DeflatePool& pool = DeflatePool::shared());
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
@@ -45,6 +51,9 @@ public:
     // count zero bytes, the hole of a sparse file: whole mebibytes go in as
     // one block compressed once, not compressed again each time.
     bool writeZeros(std::size_t count);
+    // The whole content of the entry begun last, deflated (or judged not
+    // worth it) already: a block with last set and no dictionary.
+    bool writeBlock(const Block& block);
     bool end();
     // Writes the central directory; the file is complete afterwards.
     bool close();
@@ -71,14 +80,17 @@ public:
 private:
     bool put(const void* data, std::size_t size);
     bool flush();
-    bool deflateSome(const unsigned char* data, std::size_t size, bool finish);
+    bool submit(bool last);
+    bool landOldest();
+    bool land(const Block& block);
+    bool storeFromNowOn();
+    bool putStored(const unsigned char* data, std::size_t size);
     bool patch(std::uint64_t offset, const zip::Bytes& bytes);
     void hashUpTo(std::uint64_t limit);
 
     int out_;
     ScratchFile directory_;
     std::vector<unsigned char> buffer_;
-    std::vector<unsigned char> deflated_;
     std::uint64_t bufferStart_ = 0; // where buffer_ goes in the file
     std::uint64_t complete_ = 0;    // the end of the last complete entry
     std::uint64_t hashed_ = 0;      // bytes of the file hashed so far
@@ -90,7 +102,13 @@ private:
     Sha256 hash_;
     std::string sha256_;
     std::unique_ptr<zip::EntryFacts> current_;
-    void* stream_ = nullptr; // zlib's state, reused for every entry
+    DeflatePool& pool_;
+    // The current entry's block being filled, and those submitted before it.
+    std::shared_ptr<Block> filling_;
+    std::deque<std::shared_ptr<Block>> inFlight_;
+    std::vector<unsigned char> tail_; // the entry's last 32 KiB submitted
+    bool judged_ = false;             // whether deflating the entry was judged worth it
+    bool streamEnded_ = false;
 };
 
 } // namespace tarnhollow::tool
