@@ -65,8 +65,11 @@ void Collection::collectFile(const Node& listed)
     Record rec = recordOf(listed, "file");
     if (!openListed(listed, fd, rec))
         return;
-    if (linkedEarlier(rec) || archiveContent(fd, rec, budgetFor(rec.node)))
-        record(rec);
+    if (!readAhead(fd, rec)) {
+        settle();
+        if (writable() && (linkedEarlier(rec) || archiveContent(fd, rec, budgetFor(rec.node))))
+            record(rec);
+    }
     ::close(fd);
 }
 

@@ -61,6 +61,7 @@ void Collection::collectPlain(const Node& node)
 
 void Collection::collectListing(const Item& item, Node& node)
 {
+    settle();
     ++state_.paths;
     ++entries_;
     Record rec = recordOf(node, "listing");

@@ -178,6 +178,7 @@ void Collection::expandPattern(const Item& item, const std::string& pattern, std
 
 void Collection::summarise(const Item& item, const std::vector<std::string>& missing)
 {
+    settle();
     std::string summary = "   " + item.name + ": ";
     if (state_.paths == 0 && item.commands.empty())
         summary += "skipped, nothing found on this system";
@@ -227,6 +228,7 @@ bool Collection::visit(Node& node)
     ++entries_;
     ++state_.paths;
     attempt(node.path, [&] { collectNode(node); });
+    boundAhead();
     return writable();
 }
 
@@ -234,17 +236,19 @@ void Collection::collectNode(Node& node)
 {
     if (S_ISREG(node.mode))
         collectFile(node);
-    else
-        collectPlain(node);
+    else // in its turn, after the files read ahead
+        ahead_.push_back({recordOf(node, ""), nullptr, 0});
 }
 
 void Collection::problem(const std::string& path, const std::string& reason)
 {
+    settle();
     log_.problem(escapeName(path) + ": " + reason, state_.problems++ < kNotedPerItem);
 }
 
 void Collection::cut(const std::string& path, const std::string& what)
 {
+    settle();
     if (state_.cuts++ >= kNotedPerItem)
         return;
     log_.line("   cut: " + escapeName(path) + ": " + escapeName(what));

@@ -13,12 +13,15 @@
 #include "collector-tool/RunLog.h"
 #include "collector-tool/Sources.h"
 #include "collector-tool/Timeline.h"
+#include "collector-tool/deflate/Block.h"
 #include "platform/digest/Sha256.h"
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -86,6 +89,13 @@ private:
         std::uint64_t cap;
         std::string reason;
     };
+    // A small file read whole and handed to the deflate workers, waiting
+    // for its turn to be laid down.
+    struct Ahead {
+        Record rec;
+        std::shared_ptr<Block> block;
+        int readError = 0;
+    };
 
     // Collection.cpp: the run and its items.
     void writeHeader();
@@ -121,6 +131,11 @@ private:
     bool archiveOnce(int fd, Record& rec, const Budget& budget);
     void noteContent(int fd, Record& rec, const Budget& budget, std::uint64_t holes, bool more);
     void charge(const Node& node, std::uint64_t bytes);
+    // Ahead.cpp: small files deflated while the walk goes on.
+    bool readAhead(int fd, Record& rec);
+    void landAhead();
+    void boundAhead();
+    void settle();
     std::string memberName(const std::string& path, bool folder) const;
     // CollectOther.cpp: folders, links, listings, live commands.
     void collectPlain(const Node& node);
@@ -155,6 +170,11 @@ private:
         struct timespec atime;
     };
     std::unordered_map<std::string, Before> before_;
+    // In walk order; each is laid down, and its rows written, in its turn,
+    // before anything else reaches a sink.
+    std::deque<Ahead> ahead_;
+    std::uint64_t aheadBytes_ = 0;
+    bool settling_ = false;
     Sha256 hash_;
     std::vector<char> buffer_;
 };

@@ -35,6 +35,7 @@ bool Collection::writable() { return stop_ == Outcome::complete; }
 
 void Collection::record(const Record& rec)
 {
+    settle();
     const auto before = before_.find(rec.node.path);
     if (before != before_.end() && before->second.dev == rec.node.dev && before->second.ino == rec.node.ino) {
         Record earlier = rec; // as it was before a live command read it
@@ -176,6 +177,7 @@ bool Collection::finishPart(const std::string& suffix, bool more)
 
 Outcome Collection::close()
 {
+    settle();
     if (stop_ == Outcome::failed)
         return stop_;
     std::string suffix = files_.partNumber() > 1 ? "-part" + std::to_string(files_.partNumber()) : "";

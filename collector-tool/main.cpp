@@ -9,6 +9,7 @@
 #include "collector-tool/ScratchFile.h"
 #include "collector-tool/Sources.h"
 #include "collector-tool/Text.h"
+#include "collector-tool/deflate/DeflatePool.h"
 #include "collector/Contract.h"
 
 #include <fcntl.h>
@@ -42,7 +43,8 @@ const char* const kUsage = "usage: tarnhollow -o FOLDER\n"
                            "SUDO_GID, when set, name the owner of the finished archive.\n"
                            "  --system linux|macos   which system's artifacts to look for; by\n"
                            "                         default the running system's\n"
-                           "  --root DIR   look the sources up below DIR instead of / (for tests)";
+                           "  --root DIR   look the sources up below DIR instead of / (for tests)\n"
+                           "  --jobs N     deflate on N threads; by default one per core";
 
 // The failure report: the last line of the output, one sentence that the
 // application shows as it is.
@@ -177,6 +179,15 @@ std::optional<int> parse(int argc, char** argv, Arguments& args)
                 return fail("システム" + tool::quoted(argv[i]) + "は選べないため、収集を始められません。");
             }
             args.system = *named;
+            continue;
+        }
+        if (arg == "--jobs" && i + 1 < argc) {
+            std::uint64_t jobs = 0;
+            if (!tool::parseDecimal(argv[++i], 256, jobs) || jobs == 0) {
+                tool::writeLine(2, kUsage);
+                return fail("スレッド数" + tool::quoted(argv[i]) + "が正しくないため、収集を始められません。");
+            }
+            tool::DeflatePool::setWorkers(static_cast<unsigned>(jobs));
             continue;
         }
         if ((arg == "-o" || arg == "--root") && i + 1 < argc) {

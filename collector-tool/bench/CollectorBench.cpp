@@ -1,18 +1,24 @@
 // Archives two generated trees with the collector tool and with "zip -r -6",
-// one after the other on a warm cache, and prints wall time, peak memory and
-// entries of each, and our time divided by zip's:
-//  - realistic: logs, many small files and a few large ones;
+// one after the other on a warm cache, and prints wall time, peak memory,
+// size and entries of each, and our time and size divided by zip's:
+//  - realistic: many small logs and a few large ones, gzip files, and random
+//    data under names that do not tell (about 60,000 files, 250 MB), archived
+//    with 1, 2 and all cores, to show what each core adds;
 //  - hostile: what a user can put in a home folder to stop, stall or bloat a
 //    run (a path too long for a zip member, a deep chain, thousands of empty
 //    folders, 50,000 small files, a 20 GiB sparse file).
 //
-//   collector_bench [--small N] [--large N] [--large-mib M] [--sparse-gib G] [--tool PATH]
+//   collector_bench [--small N] [--large N] [--large-mib M] [--sparse-gib G] [--tool PATH] [--keep DIR]
+//
+// --keep generates the trees into DIR once and leaves them there for the
+// next run with the same DIR.
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -23,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -117,6 +124,40 @@ void writeText(const fs::path& path, std::uint64_t bytes, Text& text)
         out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
         written += chunk.size();
     }
+}
+
+// Random bytes: what encrypted or compressed data looks like to deflate.
+void writeRandom(const fs::path& path, std::uint64_t bytes, std::uint64_t seed)
+{
+    std::vector<std::uint64_t> words(static_cast<std::size_t>((bytes + 7) / 8));
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (auto& w : words) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        w = x;
+    }
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(words.data()), static_cast<std::streamsize>(bytes));
+}
+
+// A gzip file of log text, as logrotate leaves them.
+void writeGzip(const fs::path& path, std::uint64_t textBytes, Text& text)
+{
+    std::string plain;
+    while (plain.size() < textBytes)
+        plain += text.line();
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string packed(deflateBound(&z, plain.size()), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(plain.data());
+    z.avail_in = static_cast<uInt>(plain.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_FINISH);
+    packed.resize(packed.size() - z.avail_out);
+    deflateEnd(&z);
+    std::ofstream(path, std::ios::binary) << packed;
 }
 
 void readAll(const fs::path& root)
@@ -218,40 +259,62 @@ void inChild(const std::function<void()>& work)
     waitpid(pid, &status, 0);
 }
 
-struct Case {
-    std::string name;
-    Result zip;
-    std::uint64_t zipEntries = 0;
-    Result tool;
-    std::uint64_t toolEntries = 0;
+struct Run {
+    std::string label;
+    Result result;
+    std::uint64_t entries = 0;
+    std::uint64_t bytes = 0;
 };
 
-Case measureTree(const std::string& name, const fs::path& work, const fs::path& root, const std::string& tool)
+// zip first, then the tool once per entry of jobs (0: its default).
+std::vector<Run> measureTree(const std::string& name, const fs::path& work, const fs::path& root,
+                             const std::string& tool, const std::vector<unsigned>& jobs)
 {
-    const fs::path ours = work / ("ours-" + name);
+    inChild([&] { readAll(root); }); // every run starts from a warm cache
+    std::vector<Run> runs;
     const fs::path theirs = work / ("zip-" + name);
-    fs::create_directories(ours);
     fs::create_directories(theirs);
-    inChild([&] { readAll(root); }); // both runs start from a warm cache
-    Case c;
-    c.name = name;
-    c.zip = measure({"zip", "-r", "-6", "-q", (theirs / "tree.zip").string(), "."}, root.string());
-    c.zipEntries = fs::exists(theirs / "tree.zip") ? zipEntries(theirs / "tree.zip") : 0;
-    c.tool = measure({tool, "-o", ours.string(), "--root", root.string()}, work.string());
-    const fs::path archive = onlyZip(ours);
-    c.toolEntries = archive.empty() ? 0 : zipEntries(archive);
-    return c;
+    Run zip{"zip -r -6", measure({"zip", "-r", "-6", "-q", (theirs / "tree.zip").string(), "."}, root.string())};
+    if (fs::exists(theirs / "tree.zip")) {
+        zip.entries = zipEntries(theirs / "tree.zip");
+        zip.bytes = fs::file_size(theirs / "tree.zip");
+    }
+    runs.push_back(zip);
+    for (const unsigned n : jobs) {
+        const fs::path ours = work / ("ours-" + name + "-" + std::to_string(n));
+        fs::create_directories(ours);
+        std::vector<std::string> args{tool, "-o", ours.string(), "--root", root.string()};
+        if (n != 0)
+            args.insert(args.end(), {"--jobs", std::to_string(n)});
+        Run run{n == 0 ? "tarnhollow, all cores" : numbered("tarnhollow, cores: ", n), measure(args, work.string())};
+        const fs::path archive = onlyZip(ours);
+        if (!archive.empty()) {
+            run.entries = zipEntries(archive);
+            run.bytes = fs::file_size(archive);
+        }
+        runs.push_back(run);
+    }
+    return runs;
+}
+
+void printRuns(const std::string& tree, const std::vector<Run>& runs)
+{
+    for (const auto& r : runs)
+        std::printf("| %s | %s | %.2f | %.1f | %.1f | %llu | %d |\n", tree.c_str(), r.label.c_str(), r.result.seconds,
+                    r.result.peakKiB / 1024.0, static_cast<double>(r.bytes) / 1e6,
+                    static_cast<unsigned long long>(r.entries), r.result.status);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    int small = 10000;
+    int small = 56000;
     int large = 3;
-    std::uint64_t largeMiB = 100;
+    std::uint64_t largeMiB = 20;
     std::uint64_t sparseGiB = 20;
     std::string tool = TARNHOLLOW_TOOL;
+    std::string keep;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         if (opt == "--small")
@@ -264,52 +327,87 @@ int main(int argc, char** argv)
             sparseGiB = std::strtoull(argv[i + 1], nullptr, 10);
         else if (opt == "--tool")
             tool = argv[i + 1];
+        else if (opt == "--keep")
+            keep = argv[i + 1];
     }
 
     char pattern[] = "/tmp/collector-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    if (keep.empty() && mkdtemp(pattern) == nullptr) {
         std::perror("mkdtemp");
         return 1;
     }
-    const fs::path work = pattern;
+    const fs::path work = keep.empty() ? fs::path(pattern) : fs::path(keep);
+    const bool generated = !keep.empty() && fs::exists(work / "realistic");
+    // Archives of an earlier run with --keep.
+    for (const auto& e : fs::directory_iterator(fs::exists(work) ? work : fs::path("/")))
+        if (fs::exists(work) &&
+            (e.path().filename().string().starts_with("ours-") || e.path().filename().string().starts_with("zip-")))
+            fs::remove_all(e.path());
     // Each tree lies where an item of the tool looks: the system logs, a home folder.
     const fs::path realistic = work / "realistic";
     const fs::path hostile = work / "hostile";
     const fs::path tree = realistic / "var/log/bench";
     fs::create_directories(tree);
 
-    std::printf("generating %d small files and %d files of %llu MiB, and the hostile home folder, in %s\n", small,
-                large, static_cast<unsigned long long>(largeMiB), work.c_str());
-    inChild([&] {
-        Text text;
-        for (int i = 0; i < small; ++i) {
-            const fs::path dir = tree / numbered("d", static_cast<std::uint64_t>(i / 100));
-            if (i % 100 == 0)
-                fs::create_directories(dir);
-            writeText(dir / (numbered("f", static_cast<std::uint64_t>(i)) + ".log"),
-                      500 + static_cast<std::uint64_t>(i % 7) * 700, text);
-        }
-        for (int i = 0; i < large; ++i)
-            writeText(tree / ("large" + std::to_string(i) + ".log"), largeMiB << 20, text);
-        hostileTree(hostile / "home/mallory", sparseGiB);
-    });
-
-    const Case cases[] = {measureTree("realistic", work, realistic, tool), measureTree("hostile", work, hostile, tool)};
-
-    std::printf("\n| tree | program | wall s | peak RSS MiB | entries | status |\n|---|---|---|---|---|---|\n");
-    for (const auto& c : cases) {
-        std::printf("| %s | zip -r -6 | %.2f | %.1f | %llu | %d |\n", c.name.c_str(), c.zip.seconds,
-                    c.zip.peakKiB / 1024.0, static_cast<unsigned long long>(c.zipEntries), c.zip.status);
-        std::printf("| %s | tarnhollow | %.2f | %.1f | %llu | %d |\n", c.name.c_str(), c.tool.seconds,
-                    c.tool.peakKiB / 1024.0, static_cast<unsigned long long>(c.toolEntries), c.tool.status);
+    if (!generated) {
+        std::printf("generating %d small files and %d files of %llu MiB, and the hostile home folder, in %s\n", small,
+                    large, static_cast<unsigned long long>(largeMiB), work.c_str());
+        inChild([&] {
+            Text text;
+            for (int i = 0; i < small; ++i) {
+                const fs::path dir = tree / numbered("d", static_cast<std::uint64_t>(i / 100));
+                if (i % 100 == 0)
+                    fs::create_directories(dir);
+                writeText(dir / (numbered("f", static_cast<std::uint64_t>(i)) + ".log"),
+                          500 + static_cast<std::uint64_t>(i % 7) * 700, text);
+            }
+            for (int i = 0; i < large; ++i)
+                writeText(tree / ("large" + std::to_string(i) + ".log"), largeMiB << 20, text);
+            // Rotated logs, and data deflate cannot shrink under names that do not say so.
+            fs::create_directories(tree / "rotated");
+            fs::create_directories(tree / "data");
+            for (int i = 0; i < small / 25; ++i) {
+                writeGzip(tree / "rotated" / numbered("syslog.", static_cast<std::uint64_t>(i)) += ".gz", 40000, text);
+                writeRandom(tree / "data" / numbered("blob", static_cast<std::uint64_t>(i)), 8192,
+                            static_cast<std::uint64_t>(i) + 1);
+            }
+            writeGzip(tree / "rotated/big.gz", largeMiB << 19, text);
+            writeRandom(tree / "data/store.db", largeMiB << 19, 7);
+            hostileTree(hostile / "home/mallory", sparseGiB);
+        });
     }
-    std::printf("\nrealistic: time ratio tarnhollow / zip %.3f (target at most 1.3)\n",
-                cases[0].tool.seconds / cases[0].zip.seconds);
+
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<unsigned> jobs{1, 2};
+    if (cores > 2)
+        jobs.push_back(cores);
+    const std::vector<Run> realisticRuns = measureTree("realistic", work, realistic, tool, jobs);
+    const std::vector<Run> hostileRuns = measureTree("hostile", work, hostile, tool, {0});
+
+    std::printf("\n| tree | program | wall s | peak RSS MiB | archive MB | entries | status |\n"
+                "|---|---|---|---|---|---|---|\n");
+    printRuns("realistic", realisticRuns);
+    printRuns("hostile", hostileRuns);
+    const Run& zip = realisticRuns.front();
+    const Run& one = realisticRuns[1];
+    const Run& all = realisticRuns.back();
+    std::printf("\nrealistic, %u cores: time tarnhollow / zip %.3f (target at most 0.5), size %.3f (target at most "
+                "1.05), peak RSS %.1f MiB (target at most 64)\n",
+                cores, all.result.seconds / zip.result.seconds, static_cast<double>(all.bytes) / zip.bytes,
+                all.result.peakKiB / 1024.0);
+    for (std::size_t i = 1; i < realisticRuns.size(); ++i)
+        std::printf("  %s: %.2fx the speed of one core, %.3f of zip's time\n", realisticRuns[i].label.c_str(),
+                    one.result.seconds / realisticRuns[i].result.seconds,
+                    realisticRuns[i].result.seconds / zip.result.seconds);
     std::printf("hostile: tarnhollow %.1f s (target at most 60), peak RSS %.1f MiB (target at most 64)\n",
-                cases[1].tool.seconds, cases[1].tool.peakKiB / 1024.0);
+                hostileRuns[1].result.seconds, hostileRuns[1].result.peakKiB / 1024.0);
 
     // The chain of long names is longer than any path remove_all could name;
     // rm walks it by descriptor.
-    measure({"rm", "-rf", work.string()}, "/");
-    return cases[0].tool.status == 0 && cases[1].tool.status == 0 ? 0 : 1;
+    if (keep.empty())
+        measure({"rm", "-rf", work.string()}, "/");
+    bool ok = hostileRuns[1].result.status == 0;
+    for (std::size_t i = 1; i < realisticRuns.size(); ++i)
+        ok = ok && realisticRuns[i].result.status == 0;
+    return ok ? 0 : 1;
 }

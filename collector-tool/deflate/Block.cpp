@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -100,20 +101,39 @@ bool compressedFormat(const unsigned char* d, std::size_t n)
                        [&](const auto& f) { return startsWith(d, n, f.at, f.magic, f.length); });
 }
 
+// Bits per byte of data, counted byte by byte: near 8 for compressed or
+// random data, 4 to 6 for text and programs.
+double byteEntropy(const unsigned char* data, std::size_t size)
+{
+    std::size_t counts[256] = {};
+    for (std::size_t i = 0; i < size; ++i)
+        ++counts[data[i]];
+    double bits = 0;
+    for (const std::size_t count : counts)
+        if (count != 0) {
+            const double p = static_cast<double>(count) / static_cast<double>(size);
+            bits -= p * std::log2(p);
+        }
+    return bits;
+}
+
 } // namespace
 
 bool looksCompressed(const unsigned char* data, std::size_t size)
 {
     if (compressedFormat(data, size))
         return true;
-    // Too little to judge; deflate tries and the smaller form is kept.
+    // Too little to judge: deflate tries, and the smaller form is kept.
+    constexpr std::size_t kLeast = 4 << 10;
     constexpr std::size_t kSample = 16 << 10;
-    if (size < kSample)
+    if (size < kLeast)
         return false;
+    const std::size_t sample = std::min(size, kSample);
+    if (byteEntropy(data, sample) < 7.9)
+        return false;
+    // Random-looking bytes may still repeat: deflate's fastest level tells.
     std::vector<unsigned char> out;
-    if (!streamFor(1).run({}, data, kSample, true, out))
-        return false;
-    return out.size() * 100 >= kSample * 97;
+    return streamFor(1).run({}, data, sample, true, out) && out.size() * 100 >= sample * 97;
 }
 
 void deflateBlock(Block& block)
