@@ -2,7 +2,7 @@
 # Runs the collector tool against fake root folders and checks what it
 # leaves behind with independent readers (zipfile, unzip, sha256sum).
 
-import hashlib, os, pathlib, pwd, re, resource, shutil, socket, stat, subprocess, sys, tempfile, time
+import hashlib, os, pathlib, pwd, random, re, resource, shutil, socket, stat, subprocess, sys, tempfile, time
 import unittest, zipfile
 
 TOOL = None
@@ -11,11 +11,11 @@ OLD_MTIME = 1614834368  # 2021-03-04T05:06:08Z, an even second the zip's time fi
 HOST = re.sub(r"[^A-Za-z0-9._-]", "_", socket.gethostname()).lstrip(".")[:64] or "host"
 
 
-def run_tool(out, root, env=None, wrapper=(), preexec=None):
+def run_tool(out, root, env=None, wrapper=(), preexec=None, args=()):
     full = {k: v for k, v in os.environ.items() if k not in ("SUDO_UID", "SUDO_GID")}
     full.update({"SUDO_UID": str(OWNER[0]), "SUDO_GID": str(OWNER[1])} if env is None else env)
     # Both streams share one file, as in the application.
-    proc = subprocess.run(list(wrapper) + [TOOL, "-o", out, "--root", root], stdin=subprocess.DEVNULL,
+    proc = subprocess.run(list(wrapper) + [TOOL, "-o", out, "--root", root, *args], stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=full, timeout=120, preexec_fn=preexec)
     return proc.returncode, proc.stdout
 
@@ -394,6 +394,29 @@ class HostileTree(Folders):
         for row in status:
             self.assertTrue(row["note"] == "vanished before it was read" if row["entry"] == "-" else row["size"] != "0")
         archive.close()
+
+    def test_one_worker_or_many_lay_down_the_same_archive(self):
+        r = self.root
+        for i in range(300):  # small files read ahead, among folders and a link
+            write(r + "/var/log/app/%d/%d.log" % (i // 50, i), b"line %d of a log\n" % i * (i % 40 + 1))
+        os.symlink("0.log", r + "/var/log/app/0/link")
+        write(r + "/var/log/big.log", b"".join(b"%d session opened for user u%d\n" % (i, i % 97) for i in range(99999)))
+        write(r + "/var/log/random.bin", random.Random(1).randbytes(600000))
+        for path in pathlib.Path(r).rglob("*"):  # access times settle before the runs compare them
+            path.is_file() and path.read_bytes()
+        runs = []
+        for jobs in ("1", "3"):
+            out = os.path.join(self.work, "jobs" + jobs)
+            os.makedirs(out)
+            status, raw = run_tool(out, r, args=["--jobs", jobs])
+            self.assertEqual(status, 0, raw)
+            with zipfile.ZipFile(zips(out)[0]) as archive:
+                self.assertIsNone(archive.testzip())
+                runs.append([(i.filename, i.compress_type, i.CRC, i.compress_size) for i in archive.infolist()
+                             if i.filename != "collection.log"] + [archive.read("manifest.tsv")])
+        self.assertEqual(runs[0], runs[1])
+        self.assertIn(("files/var/log/random.bin", zipfile.ZIP_STORED), [i[:2] for i in runs[0][:-1]])
+        self.assertGreater(len(runs[0]), 300)
 
     def test_one_budget_per_account_across_items(self):
         names = ["/.bash_history", "/.ssh/known_hosts", "/.config/autostart/x.desktop",
