@@ -14,8 +14,9 @@ DeflatePool::DeflatePool(unsigned workers)
 {
     if (workers == 0)
         workers = std::max(1u, std::thread::hardware_concurrency());
-    // More threads than blocks in flight would only wait.
-    workers = std::min(workers, 64u);
+    // More threads than blocks in flight would only wait, and each holds
+    // its own deflate state: memory stays flat on the largest machines.
+    workers = std::min(workers, 32u);
     for (unsigned i = 0; i < workers; ++i)
         threads_.emplace_back([this] { work(); });
 }
