@@ -187,7 +187,7 @@ std::optional<int> parse(int argc, char** argv, Arguments& args)
                 tool::writeLine(2, kUsage);
                 return fail("スレッド数" + tool::quoted(argv[i]) + "が正しくないため、収集を始められません。");
             }
-            tool::DeflatePool::setWorkers(static_cast<unsigned>(jobs));
+            tool::DeflatePool::setThreads(static_cast<unsigned>(jobs));
             continue;
         }
         if ((arg == "-o" || arg == "--root") && i + 1 < argc) {

@@ -16,9 +16,10 @@ namespace {
 // One raw deflate stream per thread and level, reused block after block.
 class Stream {
 public:
-    explicit Stream(int level)
+    Stream(int level, int windowBits, int memLevel)
+        : level_(level)
     {
-        ok_ = deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        ok_ = deflateInit2(&z_, level, Z_DEFLATED, -windowBits, memLevel, Z_DEFAULT_STRATEGY) == Z_OK;
     }
     ~Stream()
     {
@@ -33,7 +34,7 @@ public:
     bool run(const std::vector<unsigned char>& dictionary, const unsigned char* data, std::size_t size, bool last,
              std::vector<unsigned char>& out)
     {
-        if (!ok_ || deflateReset(&z_) != Z_OK)
+        if (!ok_ || deflateReset(&z_) != Z_OK || (level_ == 6 && deflateTune(&z_, 8, 16, 128, 64) != Z_OK))
             return false;
         if (!dictionary.empty() &&
             deflateSetDictionary(&z_, dictionary.data(), static_cast<uInt>(dictionary.size())) != Z_OK)
@@ -59,13 +60,16 @@ public:
 
 private:
     z_stream z_{};
+    int level_;
     bool ok_ = false;
 };
 
 Stream& streamFor(int level)
 {
-    thread_local Stream normal(6);
-    thread_local Stream fast(1);
+    thread_local Stream normal(6, MAX_WBITS, 8);
+    // Only ever given a 16 KiB sample: a window and tables to match, a
+    // third of the memory.
+    thread_local Stream fast(1, 14, 6);
     return level == 1 ? fast : normal;
 }
 

@@ -6,18 +6,19 @@ namespace tarnhollow::tool {
 
 namespace {
 
-unsigned sharedWorkers = 0;
+unsigned sharedThreads = 0;
 
 } // namespace
 
-DeflatePool::DeflatePool(unsigned workers)
+DeflatePool::DeflatePool(unsigned threads)
 {
-    if (workers == 0)
-        workers = std::max(1u, std::thread::hardware_concurrency());
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
     // More threads than blocks in flight would only wait, and each holds
     // its own deflate state: memory stays flat on the largest machines.
-    workers = std::min(workers, 32u);
-    for (unsigned i = 0; i < workers; ++i)
+    threads = std::min(threads, 32u);
+    // The waiter is the last of them (see wait()).
+    for (unsigned i = 1; i < threads; ++i)
         threads_.emplace_back([this] { work(); });
 }
 
@@ -34,17 +35,35 @@ DeflatePool::~DeflatePool()
 
 void DeflatePool::submit(std::shared_ptr<Block> block)
 {
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(block));
+        wake = idle_ > 0;
     }
-    queued_.notify_one();
+    if (wake)
+        queued_.notify_one();
 }
 
+// Rather than sleep, the waiter deflates what is queued, oldest first,
+// which most often is the very block it waits for.
 void DeflatePool::wait(const Block& block)
 {
     std::unique_lock lock(mutex_);
-    finished_.wait(lock, [&] { return block.done; });
+    while (!block.done) {
+        if (queue_.empty()) {
+            awaited_ = &block;
+            finished_.wait(lock, [&] { return block.done; });
+            awaited_ = nullptr;
+            break;
+        }
+        const std::shared_ptr<Block> next = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+        deflateBlock(*next);
+        lock.lock();
+        next->done = true;
+    }
 }
 
 void DeflatePool::work()
@@ -53,27 +72,32 @@ void DeflatePool::work()
         std::shared_ptr<Block> block;
         {
             std::unique_lock lock(mutex_);
+            ++idle_;
             queued_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            --idle_;
             if (queue_.empty())
                 return;
             block = std::move(queue_.front());
             queue_.pop_front();
         }
         deflateBlock(*block);
+        bool awaited = false;
         {
             std::lock_guard lock(mutex_);
             block->done = true;
+            awaited = awaited_ == block.get();
         }
-        finished_.notify_all();
+        if (awaited)
+            finished_.notify_one();
     }
 }
 
 DeflatePool& DeflatePool::shared()
 {
-    static DeflatePool pool(sharedWorkers);
+    static DeflatePool pool(sharedThreads);
     return pool;
 }
 
-void DeflatePool::setWorkers(unsigned workers) { sharedWorkers = workers; }
+void DeflatePool::setThreads(unsigned threads) { sharedThreads = threads; }
 
 } // namespace tarnhollow::tool
