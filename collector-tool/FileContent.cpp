@@ -9,6 +9,12 @@
 
 namespace tarnhollow::tool {
 
+namespace {
+
+constexpr std::size_t kPage = 4096;
+
+} // namespace
+
 FileContent::FileContent(int fd, std::uint64_t length, bool sparse)
     : fd_(fd),
       length_(length),
@@ -52,10 +58,16 @@ long FileContent::readData(char* buffer, std::size_t capacity)
             pos_ += static_cast<std::uint64_t>(n);
             return static_cast<long>(n);
         }
-        if (errno != EINTR) {
-            error_ = errno;
-            return -1;
+        if (errno == EINTR)
+            continue;
+        // A bad spot on the disk fails a large read whole: what lies before
+        // it is read again in pages, so that none of it is lost.
+        if (errno == EIO && capacity > kPage) {
+            capacity = kPage;
+            continue;
         }
+        error_ = errno;
+        return -1;
     }
 }
 

@@ -2,7 +2,7 @@
 # Runs the collector tool against fake root folders and checks what it
 # leaves behind with independent readers (zipfile, unzip, sha256sum).
 
-import hashlib, os, pathlib, pwd, random, re, resource, shutil, socket, stat, subprocess, sys, tempfile, time
+import hashlib, inspect, os, pathlib, pwd, random, re, resource, shutil, socket, stat, subprocess, sys, tempfile, time
 import unittest, zipfile
 
 TOOL = None
@@ -18,6 +18,35 @@ def run_tool(out, root, env=None, wrapper=(), preexec=None, args=()):
     proc = subprocess.run(list(wrapper) + [TOOL, "-o", out, "--root", root, *args], stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=full, timeout=120, preexec_fn=preexec)
     return proc.returncode, proc.stdout
+
+# A disk that fails under two log files, as a bad sector would: reads end in
+# EIO from a given offset on. Served through FUSE by Debian's python3.
+FAILING = {"large.log": (40000, 700000), "small.log": (6000, 100000)}  # lines, the first bad byte
+
+
+def lines(count):
+    return b"".join(b"%07d kernel: a line of the log\n" % i for i in range(count))
+
+
+FAILING_DISK = """
+import errno, stat, sys, fusepy
+files = {"/" + name: (lines(count), bad) for name, (count, bad) in FAILING.items()}
+class Failing(fusepy.Operations):
+    def getattr(self, path, fh=None):
+        if path == "/":
+            return {"st_mode": stat.S_IFDIR | 0o755, "st_nlink": 2}
+        if path not in files:
+            raise fusepy.FuseOSError(errno.ENOENT)
+        return {"st_mode": stat.S_IFREG | 0o644, "st_nlink": 1, "st_size": len(files[path][0])}
+    def readdir(self, path, fh):
+        return [".", ".."] + [name[1:] for name in files]
+    def read(self, path, size, offset, fh):
+        data, bad = files[path]
+        if offset + size > bad:
+            raise fusepy.FuseOSError(errno.EIO)
+        return data[offset:offset + size]
+fusepy.FUSE(Failing(), sys.argv[1], foreground=True, ro=True, direct_io=True)
+"""
 
 
 def zips(out):
@@ -417,6 +446,36 @@ class HostileTree(Folders):
         self.assertEqual(runs[0], runs[1])
         self.assertIn(("files/var/log/random.bin", zipfile.ZIP_STORED), [i[:2] for i in runs[0][:-1]])
         self.assertGreater(len(runs[0]), 300)
+
+    def test_read_errors_keep_what_was_read_and_everything_else(self):
+        disk = self.root + "/var/log/disk"
+        os.makedirs(disk)
+        server = subprocess.Popen(["/usr/bin/python3", "-c", "FAILING = %r\n%s%s" % (
+            FAILING, inspect.getsource(lines), FAILING_DISK), disk], stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(100):
+                if os.path.ismount(disk) or server.poll() is not None:
+                    break
+                time.sleep(0.05)
+            if not os.path.ismount(disk):
+                self.skipTest("cannot mount a FUSE file system here (root, /dev/fuse, python3-fusepy)")
+            write(self.root + "/var/log/zz-after.log", lines(5000))
+            status, raw = run_tool(self.out, self.root)
+        finally:
+            subprocess.run(["umount", "-l", disk], capture_output=True)
+            server.kill()
+            server.wait()
+        self.assertEqual(status, 0, raw)
+        archive, rows, log = open_run(zips(self.out)[0])
+        self.assertIsNone(archive.testzip())
+        for name, (count, bad) in FAILING.items():  # one read ahead, one in blocks
+            row = rows["/var/log/disk/" + name]
+            size, data = int(row["size"]), archive.read(row["entry"])
+            self.assertIn("read failed after %d bytes: " % size, row["note"])
+            self.assertIn("/var/log/disk/%s: read failed after %d bytes" % (name, size), log)
+            self.assertTrue(bad - 4096 < size <= bad, row)  # read up to the bad page
+            self.assertEqual((data, row["sha256"]), (lines(count)[:size], hashlib.sha256(data).hexdigest()))
+        self.assertEqual(archive.read(rows["/var/log/zz-after.log"]["entry"]), lines(5000))
 
     def test_one_budget_per_account_across_items(self):
         names = ["/.bash_history", "/.ssh/known_hosts", "/.config/autostart/x.desktop",
