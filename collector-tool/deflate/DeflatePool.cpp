@@ -1,5 +1,7 @@
 #include "collector-tool/deflate/DeflatePool.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 
 namespace tarnhollow::tool {
@@ -35,6 +37,9 @@ DeflatePool::~DeflatePool()
 
 void DeflatePool::submit(std::shared_ptr<Block> block)
 {
+    // Output memory comes from the submitter's heap, where it is freed too,
+    // not from a heap of each worker's that would keep it.
+    block->output.reserve(compressBound(static_cast<uLong>(block->input.size())) + 16);
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
