@@ -248,7 +248,8 @@ bool Archive::write(const void* data, std::size_t size)
 
 bool Archive::writeBlock(const Block& block)
 {
-    if (error_ != 0 || current_ == nullptr || judged_)
+    // Only as the entry's whole content: nothing of it may be under way.
+    if (error_ != 0 || current_ == nullptr || judged_ || filling_ || current_->size != 0)
         return false;
     judged_ = true;
     return land(block);

@@ -132,5 +132,66 @@ TEST(ArchiveTest, ManyWorkersWriteTheBytesOneWorkerWritesAndEveryReaderTakesThem
               std::to_string(text.size() + random.size() + gzip.size() + holes.size()) + "\n");
 }
 
+// Calls out of turn change nothing; past the size limit the entry fails
+// with EFBIG and a rollback leaves the archive closable after the last
+// complete entry; other failures stick.
+TEST(ArchiveTest, CallsOutOfTurnAndFailuresLeaveTheCompleteEntries)
+{
+    testing::ScratchFolder work;
+    ScratchFile directory;
+    const int fd = createArchive(work, "a.zip", directory);
+    Archive archive(fd, std::move(directory));
+    EXPECT_FALSE(archive.write("x", 1) || archive.writeZeros(1 << 20) || archive.end());
+    ASSERT_TRUE(archive.begin("a", {0, 0100644, true, 5}));
+    EXPECT_FALSE(archive.begin("b", {0, 0100644, true, 5}) || archive.close());
+    auto ahead = std::make_shared<Block>();
+    ahead->input.assign(3000, 'a');
+    ahead->mayStore = ahead->hashInput = true;
+    deflateBlock(*ahead);
+    EXPECT_TRUE(archive.write("hello", 5));
+    EXPECT_FALSE(archive.writeBlock(*ahead)); // the content is under way already
+    ASSERT_TRUE(archive.end());
+    ASSERT_TRUE(archive.begin("ahead", {0, 0100644, !ahead->stored, 3000}) && archive.writeBlock(*ahead));
+    ASSERT_TRUE(archive.end());
+    archive.setLimit(archive.bytesWritten() + 500);
+    ASSERT_TRUE(archive.begin("too-big", {0, 0100644, false, 1000}));
+    EXPECT_FALSE(archive.write(std::string(1000, 'x').data(), 1000) || archive.begin("c", {}) || archive.close());
+    EXPECT_EQ(archive.error(), EFBIG);
+    ASSERT_TRUE(archive.rollback());
+    EXPECT_EQ(archive.entries(), 2u);
+    ASSERT_TRUE(archive.close());
+    ::close(fd);
+    const std::string path = work / "a.zip";
+    EXPECT_EQ(output("unzip -Z1 '" + path + "'"), "a\nahead\n");
+    EXPECT_EQ(output("unzip -p '" + path + "' ahead"), std::string(3000, 'a'));
+    EXPECT_EQ(output("sha256sum < '" + path + "'"), archive.sha256() + "  -\n");
+    EXPECT_EQ(ahead->sha256, "556ac82f23f64d2f41b3fb3b9a171791364021aa95c0af6df9e2b5e1d88c8038");
+    archive.fail(EIO);
+    EXPECT_FALSE(archive.rollback() || archive.begin("d", {}));
+}
+
+std::string repeated(const std::string& part, int times)
+{
+    std::string whole;
+    for (int i = 0; i < times; ++i)
+        whole += part;
+    return whole;
+}
+
+// Compressed formats by their first bytes; other data by how random it is
+// and whether it repeats; too little to judge is deflated and judged after.
+TEST(ArchiveTest, WhatLooksCompressed)
+{
+    const std::string random = randomBytes(20000);
+    const std::pair<std::string, bool> cases[] = {
+        {"\x1f\x8b\x08" + logText(9000), true}, {"\x89PNG\r\n" + logText(100), true},
+        {"....ftypheic" + logText(100), true},  {random, true},
+        {random.substr(0, 4000), false},        {logText(20000), false},
+        {std::string(20000, '\0'), false},      {repeated(random.substr(0, 4096), 5), false}};
+    for (const auto& [data, compressed] : cases)
+        EXPECT_EQ(looksCompressed(reinterpret_cast<const unsigned char*>(data.data()), data.size()), compressed)
+            << data.substr(0, 12);
+}
+
 } // namespace
 } // namespace tarnhollow::tool
