@@ -111,6 +111,7 @@ class FullRun(Folders):
         self.assertFalse([p for p in pathlib.Path(extracted).rglob("*") if p.is_symlink()])
 
         text = raw.decode("utf-8")  # raises on any invalid byte
+        self.assertRegex(text.strip().split("\n")[-1], "^Archive written: " + re.escape(path) + r" \(2 paths skipped")
         progress = re.findall(r"Collecting (.+) \((\d+)/(\d+)\)", text)
         count = len(progress)
         self.assertEqual([(int(n), int(m)) for _, n, m in progress], [(i, count) for i in range(1, count + 1)])
@@ -166,7 +167,8 @@ class FullRun(Folders):
         for key in ("not present: /etc/sudoers\n", "Shell histories: skipped, nothing found", "owner: 4321:8765",
                     "running system: Linux", "os version: Fake Linux 12 (from the source root)\n",
                     "live commands skipped", "full disk access: not applicable",
-                    "manifest sha256: " + hashlib.sha256(archive.read("manifest.tsv")).hexdigest()):
+                    "manifest sha256: " + hashlib.sha256(archive.read("manifest.tsv")).hexdigest(),
+                    "timeline sha256: " + hashlib.sha256(archive.read("timeline.body")).hexdigest()):
             self.assertIn(key, log)
         st = os.lstat(r + "/etc/hostname")
         body = [line.split("|") for line in archive.read("timeline.body").decode().splitlines()]
@@ -196,7 +198,7 @@ class OutputFolder(Folders):
                 self.assertTrue(what == "missing" or os.listdir(out) == [])
 
     def test_owner_left_to_root_when_ids_are_bad(self):
-        for ids in ("", "12a:5", "-1:-1", "4294967295:1"):
+        for ids in ("", "4321", "12a:5", "-1:-1", "4294967295:1"):
             with self.subTest(ids=ids):
                 env = dict(zip(("SUDO_UID", "SUDO_GID"), ids.split(":"))) if ids else {}
                 self.assertEqual(run_tool(self.out, self.root, env=env)[0], 0)
