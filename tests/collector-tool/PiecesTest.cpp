@@ -94,15 +94,12 @@ TEST(Pieces, ScratchFileKeepsWhatAFailedWriteHeld)
     // A file-size limit makes the flush fail like a full disk would.
     struct rlimit old {};
     ::getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit small {
-        4096, old.rlim_max
-    };
+    std::signal(SIGXFSZ, SIG_IGN); // a failed write, not the end of the test program
+    const rlimit small{4096, old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &small);
     const std::string chunk(300 << 10, 'x'); // more than the buffer holds
     EXPECT_TRUE(!file.append(chunk) && file.error() != 0 && !file.append("y") && !file.rewind());
     ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldSignal);
     file.clearError();
     ASSERT_TRUE(file.append("z") && file.rewind());
     std::string back(file.size() + 10, '\0');
@@ -123,19 +120,23 @@ TEST(Pieces, PatternsExpandAlternativesWildcardsAndDepth)
     SourceTree tree;
     std::string error;
     ASSERT_TRUE(tree.open(work.path(), error));
-    const std::tuple<const char*, int, const char*> cases[] = {
-        {"/a/{x,y}/*.log", 0, "/a/x/1.log /a/y/3.log"},
-        {"/a/x", -1, "/a/x"},
-        {"/a/x", 1, "/a/x /a/x/1.log /a/x/5.txt /a/x/d"},
-        {"/a/?/d", 0, "/a/x/d /a/x/d/2.log"},
-        {"/a/[xz]", 5, "/a/x /a/x/1.log /a/x/5.txt /a/x/d /a/x/d/2.log /a/z /a/z/4.log"},
-        {"/a/w/*", 0, ""}};
-    for (const auto& [pattern, depth, expected] : cases) {
+    // Pattern, depth below a matched folder, walk limits (levels, path bytes, name bytes): paths and cuts.
+    const std::tuple<const char*, int, WalkLimits, const char*> cases[] = {
+        {"/a/{x,y}/*.log", 0, {}, "/a/x/1.log /a/y/3.log"},
+        {"/a/x", -1, {}, "/a/x"},
+        {"/a/x", 1, {}, "/a/x /a/x/1.log /a/x/5.txt /a/x/d"},
+        {"/a/?/d", 0, {}, "/a/x/d /a/x/d/2.log"},
+        {"/a/[xz]", 5, {}, "/a/x /a/x/1.log /a/x/5.txt /a/x/d /a/x/d/2.log /a/z /a/z/4.log"},
+        {"/a/w/*", 0, {}, ""},
+        {"/a", 0, {1, 4096, 1 << 20}, "/a cut:/a/x /a/x cut:/a/y /a/y cut:/a/z /a/z"},
+        {"/a/x", 0, {32, 9, 1 << 20}, "/a/x cut:/a/x/1.lo… cut:/a/x/5.tx… /a/x/d cut:/a/x/d/2.…"},
+        {"/a/x", 0, {32, 4096, 40}, "/a/x cut:/a/x /a/x/1.log"}};
+    for (const auto& [pattern, depth, limits, expected] : cases) {
         std::string seen;
+        const auto add = [&](const std::string& text) { seen += (seen.empty() ? "" : " ") + text; };
         tree.expand(
-            pattern, depth, WalkLimits{},
-            [&](Node& node) { return seen += (seen.empty() ? "" : " ") + node.path, true; },
-            [](const std::string&, const std::string&) {}, [](const std::string&, const std::string&) {});
+            pattern, depth, limits, [&](Node& node) { return add(node.path), true; },
+            [](const std::string&, const std::string&) {}, [&](const std::string& path, auto&) { add("cut:" + path); });
         EXPECT_EQ(seen, expected) << pattern;
     }
 }

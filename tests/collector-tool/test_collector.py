@@ -170,16 +170,15 @@ class FullRun(Folders):
                     "manifest sha256: " + hashlib.sha256(archive.read("manifest.tsv")).hexdigest(),
                     "timeline sha256: " + hashlib.sha256(archive.read("timeline.body")).hexdigest()):
             self.assertIn(key, log)
-        st = os.lstat(r + "/etc/hostname")
+        st, birth = os.lstat(r + "/etc/hostname"), subprocess.check_output(["stat", "-c", "%W", r + "/etc/hostname"])
         body = [line.split("|") for line in archive.read("timeline.body").decode().splitlines()]
         self.assertTrue(all(len(f) == 11 and f[0] == "0" for f in body))
         (host,) = [f for f in body if f[1] == "/etc/hostname"]
         (link,) = [f for f in body if f[1].startswith("/etc/ssh/outside")]
         self.assertEqual(link[1:4:2], ["/etc/ssh/outside -> /etc/shadow", "l/lrwxrwxrwx"])
         self.assertNotIn("\tcut\t", archive.read("manifest.tsv").decode())  # nothing here meets a limit
-        self.assertEqual([host[3]] + [int(x) for x in host[2:3] + host[7:10]],
-                         ["r/rrw-r--r--", st.st_ino, int(st.st_atime), int(st.st_mtime), int(st.st_ctime)])
-        archive.close()
+        self.assertEqual([host[3]] + [int(x) for x in host[2:3] + host[7:11]],
+                         ["r/rrw-r--r--", st.st_ino, int(st.st_atime), int(st.st_mtime), int(st.st_ctime), int(birth)])
 
 
 class OutputFolder(Folders):
@@ -395,7 +394,6 @@ class HostileTree(Folders):
         self.assertGreater(len(status), 3 * proc)
         for row in status:
             self.assertTrue(row["note"] == "vanished before it was read" if row["entry"] == "-" else row["size"] != "0")
-        archive.close()
 
     def test_one_budget_per_account_across_items(self):
         names = ["/.bash_history", "/.ssh/known_hosts", "/.config/autostart/x.desktop",
