@@ -92,14 +92,20 @@ TEST(CollectionTest, FileReplacedBetweenListingAndOpeningIsDescribedAsRead)
     put(work / "rotated", "new content, written later\n");
     struct stat replacement {};
     ::stat((work / "rotated").c_str(), &replacement);
+    put(work / "root/var/log/auth.log", "to become a folder\n");
     Collection::beforeOpen = [&](const std::string& path) {
         if (path == "/var/log/syslog")
             fs::rename(work / "rotated", work / "root/var/log/syslog");
+        if (path == "/var/log/auth.log" && fs::remove(work / "root" / path.substr(1)))
+            fs::create_directory(work / "root" / path.substr(1));
     };
-    const Outcome outcome = collect(work / "root", {{"Logs", {"/var/log/syslog"}}}, work / "out", "limited\n");
+    const Outcome outcome =
+        collect(work / "root", {{"Logs", {"/var/log/syslog", "/var/log/auth.log"}}}, work / "out", "limited\n");
     Collection::beforeOpen = nullptr;
     ASSERT_EQ(outcome, Outcome::complete);
-    auto row = manifestOf(work / "out")["/var/log/syslog"];
+    auto rows = manifestOf(work / "out");
+    EXPECT_EQ(rows["/var/log/auth.log"]["note"] + rows["/var/log/auth.log"]["entry"], "no longer a regular file-");
+    auto row = rows["/var/log/syslog"];
     EXPECT_EQ(row["inode"], std::to_string(replacement.st_ino));
     EXPECT_EQ(row["size"], "27");
     EXPECT_EQ(row["note"].rfind("replaced while collected: listed as inode ", 0), 0u) << row["note"];
