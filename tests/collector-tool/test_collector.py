@@ -444,7 +444,6 @@ class HostileTree(Folders):
                              if i.filename != "collection.log"] + [archive.read("manifest.tsv")])
         self.assertEqual(runs[0], runs[1])
         self.assertIn(("files/var/log/random.bin", zipfile.ZIP_STORED), [i[:2] for i in runs[0][:-1]])
-        self.assertGreater(len(runs[0]), 300)
 
     def test_read_errors_keep_what_was_read_and_everything_else(self):
         disk = self.root + "/var/log/disk"
@@ -452,9 +451,8 @@ class HostileTree(Folders):
         server = subprocess.Popen(["/usr/bin/python3", "-c", "FAILING = %r\n%s%s" % (
             FAILING, inspect.getsource(lines), FAILING_DISK), disk], stderr=subprocess.DEVNULL)
         try:
-            for _ in range(100):
-                if os.path.ismount(disk) or server.poll() is not None:
-                    break
+            deadline = time.time() + 5
+            while not os.path.ismount(disk) and server.poll() is None and time.time() < deadline:
                 time.sleep(0.05)
             if not os.path.ismount(disk):
                 self.skipTest("cannot mount a FUSE file system here (root, /dev/fuse, python3-fusepy)")
