@@ -96,17 +96,20 @@ TEST(ArchiveTest, ManyWorkersWriteTheBytesOneWorkerWritesAndEveryReaderTakesThem
         Archive archive(fd, std::move(directory), pool);
         for (const auto& [entry, data] : {std::pair{"text", text}, {"random", random}, {"gzip", gzip}, {"empty", ""}}) {
             archive.begin(entry, {0, 0100644, true, data.size()});
-            for (std::size_t at = 0; at < data.size(); at += 100000) // writes that straddle blocks
-                archive.write(data.data() + at, std::min<std::size_t>(100000, data.size() - at));
+            const std::size_t step = workers == 1 ? 100000 : 77777; // writes that straddle blocks
+            for (std::size_t at = 0; at < data.size(); at += step)
+                archive.write(data.data() + at, std::min(step, data.size() - at));
             ASSERT_TRUE(archive.end()) << entry;
         }
         archive.begin("holes", {0, 0100644, true, 3u << 20});
         archive.write(text.data(), 5000);
         archive.writeZeros(1 << 20);
-        archive.write(text.data(), kBlockSize + 1);
+        archive.write(random.data(), kBlockSize + 1); // deflated: the entry was judged at its start
         archive.writeZeros(1 << 20);
         ASSERT_TRUE(archive.end());
-        ASSERT_TRUE(archive.close());
+        archive.begin("hole-first", {0, 0100644, true, 2u << 20}); // judged at its start too
+        archive.writeZeros(1 << 20);
+        ASSERT_TRUE(archive.write(random.data(), kBlockSize + 1) && archive.end() && archive.close());
         ::close(fd);
     }
     const auto bytes = [&](const char* name) {
@@ -120,12 +123,9 @@ TEST(ArchiveTest, ManyWorkersWriteTheBytesOneWorkerWritesAndEveryReaderTakesThem
          {std::pair{"text", "defN"}, {"random", "stor"}, {"gzip", "stor"}, {"holes", "defN"}})
         EXPECT_EQ(output("zipinfo '" + path + "' " + entry + " | awk '{print $6}'"), method + std::string("\n"))
             << entry;
-    EXPECT_EQ(output("unzip -p '" + path + "' text"), text);
-    const std::string holes =
-        text.substr(0, 5000) + std::string(1 << 20, '\0') + text.substr(0, kBlockSize + 1) + std::string(1 << 20, '\0');
-    EXPECT_EQ(output("unzip -p '" + path + "' holes"), holes);
+    // Every entry's CRC is of what was written: the contents read back whole.
     EXPECT_EQ(output("unzip -tq '" + path + "' >/dev/null && bsdtar -xOf - < '" + path + "' | wc -c"),
-              std::to_string(text.size() + random.size() + gzip.size() + holes.size()) + "\n");
+              std::to_string(text.size() + random.size() * 3 - 12 + gzip.size() + 5000 + (3u << 20)) + "\n");
 }
 
 // Calls out of turn change nothing; past the size limit the entry fails
@@ -137,13 +137,13 @@ TEST(ArchiveTest, CallsOutOfTurnAndFailuresLeaveTheCompleteEntries)
     ScratchFile directory;
     const int fd = createArchive(work, "a.zip", directory);
     Archive archive(fd, std::move(directory));
-    EXPECT_FALSE(archive.write("x", 1) || archive.writeZeros(1 << 20) || archive.end());
-    ASSERT_TRUE(archive.begin("a", {0, 0100644, true, 5}));
-    EXPECT_FALSE(archive.begin("b", {0, 0100644, true, 5}) || archive.close());
     auto ahead = std::make_shared<Block>();
     ahead->input.assign(3000, 'a');
     ahead->mayStore = ahead->hashInput = true;
     deflateBlock(*ahead);
+    EXPECT_FALSE(archive.write("x", 1) || archive.writeZeros(1 << 20) || archive.writeBlock(*ahead) || archive.end());
+    ASSERT_TRUE(archive.begin("a", {0, 0100644, true, 5}));
+    EXPECT_FALSE(archive.begin("b", {0, 0100644, true, 5}) || archive.close());
     EXPECT_TRUE(archive.write("hello", 5));
     EXPECT_FALSE(archive.writeBlock(*ahead)); // the content is under way already
     ASSERT_TRUE(archive.end());

@@ -110,8 +110,8 @@ class FullRun(Folders):
         write(r + "/etc/ssh/sticky", b"x", 0o3640)
         os.chown(write(r + "/etc/ssh/Collecting 収集は完了 (34/34)", b"", 0), 12345, 12345)  # printed as not collected
         os.makedirs(r + "/var/log")
-        write(r + "/etc/ssh/hl-a", b"linked\n" * 1000)  # one inode under three names, in two items
-        [os.link(r + "/etc/ssh/hl-a", r + name) for name in ("/etc/ssh/hl-b", "/var/log/hl-c")]
+        write(r + "/etc/ssh/hl-a", b"linked\n" * 1000)  # one inode under two names, in two items
+        os.link(r + "/etc/ssh/hl-a", r + "/var/log/hl-c")
         with open(r + "/var/log/lastlog", "wb") as f:  # twelve records far apart: thirteen holes
             [(f.seek(uid * 292), f.write(b"\1" + b"user%d" % uid)) for uid in range(1000, 2200, 100)]
             f.truncate(3 << 20)
@@ -180,10 +180,10 @@ class FullRun(Folders):
         lastlog = pathlib.Path(r + "/var/log/lastlog").read_bytes()  # zeros where the holes are
         self.assertEqual((archive.read("files/var/log/lastlog"), rows["/var/log/lastlog"]["sha256"]),
                          (lastlog, hashlib.sha256(lastlog).hexdigest()))
-        linked = [rows[p] for p in ("/etc/ssh/hl-a", "/etc/ssh/hl-b", "/var/log/hl-c")]
+        linked = [rows[p] for p in ("/etc/ssh/hl-a", "/var/log/hl-c")]
         self.assertEqual(len({(row["entry"], row["sha256"]) for row in linked}), 1)
         self.assertEqual([n for n in names if n.split("/")[-1].startswith("hl-")], [linked[0]["entry"]])
-        self.assertEqual(sum("hard link to " in row["note"] for row in linked), 2)
+        self.assertEqual(sum("hard link to " in row["note"] for row in linked), 1)
         data = archive.read("files/var/log/grow.log")  # a consistent prefix of the growing file
         self.assertTrue(pathlib.Path(grow).read_bytes().startswith(data))
         self.assertEqual((int(rows["/var/log/grow.log"]["size"]), rows["/var/log/grow.log"]["sha256"]),
@@ -443,7 +443,6 @@ class HostileTree(Folders):
                 runs.append([(i.filename, i.compress_type, i.CRC, i.compress_size) for i in archive.infolist()
                              if i.filename != "collection.log"] + [archive.read("manifest.tsv")])
         self.assertEqual(runs[0], runs[1])
-        self.assertIn(("files/var/log/random.bin", zipfile.ZIP_STORED), [i[:2] for i in runs[0][:-1]])
 
     def test_read_errors_keep_what_was_read_and_everything_else(self):
         disk = self.root + "/var/log/disk"

@@ -103,7 +103,7 @@ class ItemTables(unittest.TestCase):
         self.assertIn(b"TARGET", archive.read("live/findmnt.txt"))
 
     def test_bad_command_lines_refused(self):
-        for args in (["--system", "windows", "-o", "/tmp"], ["-o"], ["--root"], ["-x"]):
+        for args in (["--system", "windows", "-o", "/tmp"], ["-o"], ["--root"], ["-x"], ["--jobs", "0", "-o", "/tmp"]):
             proc = subprocess.run([TOOL, *args], capture_output=True, timeout=60)
             self.assertTrue(proc.returncode > 0 and proc.stderr.strip(), (args, proc))
 
